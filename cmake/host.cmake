@@ -1,0 +1,23 @@
+# Host build: the logic against the simulated Windows, with the unit tests.
+enable_testing()
+find_package(GTest REQUIRED)
+
+set(SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+add_compile_options(-Wall -Wextra -g ${SANITIZERS})
+add_link_options(${SANITIZERS})
+
+file(GLOB SIM_SOURCES CONFIGURE_DEPENDS src/platform/host/*.cpp)
+add_library(simwin STATIC ${SIM_SOURCES})
+target_compile_definitions(simwin PRIVATE STRINGS_RC="${CMAKE_SOURCE_DIR}/res/strings.rc")
+
+add_library(logic STATIC ${LOGIC_SOURCES})
+target_include_directories(logic PUBLIC src)
+target_link_libraries(logic PUBLIC simwin)
+target_include_directories(simwin PUBLIC src)
+
+file(GLOB_RECURSE TEST_SOURCES CONFIGURE_DEPENDS tests/*_test.cpp)
+add_executable(unit_tests ${TEST_SOURCES})
+target_include_directories(unit_tests PRIVATE tests)
+target_link_libraries(unit_tests PRIVATE logic GTest::gtest_main)
+include(GoogleTest)
+gtest_discover_tests(unit_tests)

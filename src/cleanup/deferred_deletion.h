@@ -1,0 +1,10 @@
+#pragma once
+
+#include "platform/platform.h"
+
+// Deletes the file at once, or schedules it for the next restart by the
+// family's own means.
+void remove_file(LPCSTR path, DWORD platform_id);
+
+// Adds a "Nul=" line for the path to the "Rename" section of WinInit.ini.
+void schedule_deletion_in_wininit(LPCSTR path);

@@ -1,0 +1,156 @@
+// The subset of the Win32 ANSI API that the updater uses, declared for the
+// host build. Types keep their Windows widths (DWORD is 32 bits); the
+// functions are implemented by the simulated Windows in this directory.
+#pragma once
+
+#include <stdint.h>
+
+#define WINAPI
+#define CONST const
+
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef unsigned short WORD;
+typedef unsigned int DWORD;
+typedef unsigned int UINT;
+typedef int LONG;
+typedef char CHAR;
+typedef DWORD *LPDWORD;
+typedef BYTE *LPBYTE;
+typedef UINT *PUINT;
+typedef void *LPVOID;
+typedef const void *LPCVOID;
+typedef char *LPSTR;
+typedef const char *LPCSTR;
+typedef void *HANDLE;
+typedef uintptr_t ULONG_PTR;
+typedef uintptr_t SIZE_T;
+typedef DWORD REGSAM;
+
+struct HKEY__;
+typedef HKEY__ *HKEY;
+typedef HKEY *PHKEY;
+struct HINSTANCE__;
+typedef HINSTANCE__ *HINSTANCE;
+typedef HINSTANCE HMODULE;
+struct HWND__;
+typedef HWND__ *HWND;
+
+#define TRUE 1
+#define FALSE 0
+#define MAX_PATH 260
+
+#define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)0x80000002u)
+#define KEY_READ 0x20019u
+#define REG_NONE 0u
+#define REG_SZ 1u
+#define REG_EXPAND_SZ 2u
+#define REG_BINARY 3u
+#define REG_DWORD 4u
+#define REG_MULTI_SZ 7u
+
+#define ERROR_SUCCESS 0L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_SHARING_VIOLATION 32L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_CALL_NOT_IMPLEMENTED 120L
+#define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_ALREADY_EXISTS 183L
+#define ERROR_FILENAME_EXCED_RANGE 206L
+#define ERROR_MORE_DATA 234L
+#define ERROR_RESOURCE_DATA_NOT_FOUND 1812L
+#define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
+#define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
+#define ERROR_MR_MID_NOT_FOUND 317L
+
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define OPEN_EXISTING 3u
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define DELETE 0x00010000u
+#define FILE_SHARE_READ 1u
+#define FILE_SHARE_WRITE 2u
+#define FILE_SHARE_DELETE 4u
+#define FILE_ATTRIBUTE_READONLY 0x01u
+#define FILE_ATTRIBUTE_HIDDEN 0x02u
+#define FILE_ATTRIBUTE_SYSTEM 0x04u
+#define FILE_ATTRIBUTE_DIRECTORY 0x10u
+#define FILE_ATTRIBUTE_ARCHIVE 0x20u
+#define FILE_ATTRIBUTE_NORMAL 0x80u
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+#define MOVEFILE_DELAY_UNTIL_REBOOT 4u
+
+#define SYNCHRONIZE 0x00100000u
+#define MUTEX_ALL_ACCESS 0x1F0001u
+
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x200u
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x1000u
+#define LANG_USER_DEFAULT 0x400u
+
+#define MB_OK 0u
+#define MB_SYSTEMMODAL 0x1000u
+#define IDOK 1
+
+#define SW_SHOWDEFAULT 10
+
+#define HEAP_ZERO_MEMORY 0x8u
+
+#define VER_PLATFORM_WIN32s 0u
+#define VER_PLATFORM_WIN32_WINDOWS 1u
+#define VER_PLATFORM_WIN32_NT 2u
+
+typedef struct _OSVERSIONINFOA {
+  DWORD dwOSVersionInfoSize;
+  DWORD dwMajorVersion;
+  DWORD dwMinorVersion;
+  DWORD dwBuildNumber;
+  DWORD dwPlatformId;
+  CHAR szCSDVersion[128];
+} OSVERSIONINFOA, *LPOSVERSIONINFOA;
+
+typedef struct _SECURITY_ATTRIBUTES *LPSECURITY_ATTRIBUTES;
+
+// kernel32
+DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR name, DWORD size);
+HANDLE WINAPI OpenMutexA(DWORD access, BOOL inherit, LPCSTR name);
+HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL owner, LPCSTR name);
+BOOL WINAPI CloseHandle(HANDLE handle);
+DWORD WINAPI GetLastError(void);
+void WINAPI SetLastError(DWORD code);
+BOOL WINAPI IsDBCSLeadByte(BYTE value);
+HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes,
+                          DWORD disposition, DWORD flags, HANDLE templ);
+DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD code, DWORD language, LPSTR buffer,
+                            DWORD size, void *arguments);
+BOOL WINAPI SetFileAttributesA(LPCSTR name, DWORD attributes);
+BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR target, BOOL fail_if_exists);
+BOOL WINAPI DeleteFileA(LPCSTR name);
+BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags);
+DWORD WINAPI GetShortPathNameA(LPCSTR long_path, LPSTR short_path, DWORD size);
+BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info);
+UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size);
+DWORD WINAPI GetPrivateProfileSectionA(LPCSTR section, LPSTR buffer, DWORD size, LPCSTR file);
+BOOL WINAPI WritePrivateProfileSectionA(LPCSTR section, LPCSTR data, LPCSTR file);
+BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file);
+HANDLE WINAPI GetProcessHeap(void);
+LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T size);
+BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID block);
+
+// advapi32
+LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD options, REGSAM access, PHKEY result);
+LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                             LPDWORD size);
+LONG WINAPI RegCloseKey(HKEY key);
+
+// version
+DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR name, LPDWORD handle);
+BOOL WINAPI GetFileVersionInfoA(LPCSTR name, DWORD handle, DWORD size, LPVOID data);
+BOOL WINAPI VerQueryValueA(LPCVOID block, LPCSTR sub_block, LPVOID *buffer, PUINT length);
+
+// user32
+int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int size);
+int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);

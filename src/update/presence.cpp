@@ -1,0 +1,79 @@
+#include "presence.h"
+
+#include "messages/catalogue.h"
+#include "platform/text.h"
+
+enum { REPORT_CAPACITY = 1024 };
+
+static const char NOT_EXIST[] = "Not exist.";
+static const char PATH_OPENING[] = "  \n\n[ ";
+static const char PATH_CLOSING[] = "  ]";
+static const char ELLIPSIS[] = "...";
+
+// Bytes of the whole characters at the head of text that fit in room.
+static int head_that_fits(LPCSTR text, int length, int room) {
+  int kept = 0;
+  for (int i = 0; i < length;) {
+    int width = (IsDBCSLeadByte(static_cast<BYTE>(text[i])) && i + 1 < length) ? 2 : 1;
+    if (i + width > room) break;
+    i += width;
+    kept = i;
+  }
+  return kept;
+}
+
+// Where the whole characters at the end of text that fit in room begin.
+static int tail_that_fits(LPCSTR text, int length, int room) {
+  for (int i = 0; i < length;) {
+    if (length - i <= room) return i;
+    i += (IsDBCSLeadByte(static_cast<BYTE>(text[i])) && i + 1 < length) ? 2 : 1;
+  }
+  return length;
+}
+
+int check_file_present(LPCSTR path, BYTE report) {
+  HANDLE file = CreateFileA(path, 0, 0, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
+  if (file != INVALID_HANDLE_VALUE) {
+    CloseHandle(file);
+    return 1;
+  }
+  if (report) report_unopenable(path, GetLastError());
+  return 0;
+}
+
+// The system's reason, then "[ path  ]". When both do not fit, the reason
+// gives way first and then the head of the path: which file it was shows
+// at the path's end.
+void report_unopenable(LPCSTR path, DWORD error) {
+  char text[REPORT_CAPACITY];
+  bytes_zero(text, REPORT_CAPACITY);
+  text_append(text, REPORT_CAPACITY, NOT_EXIST);
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, 0, error, LANG_USER_DEFAULT, text,
+                 REPORT_CAPACITY, 0);
+  int reason = text_length(text, REPORT_CAPACITY);
+  if (reason < 0) {
+    bytes_zero(text, REPORT_CAPACITY);
+    reason = text_join(text, REPORT_CAPACITY, NOT_EXIST, "", "") ? sizeof NOT_EXIST - 1 : 0;
+  }
+  int path_length = text_length(path, REPORT_CAPACITY);
+  if (path_length < 0) path_length = 0;
+  const int frame = sizeof PATH_OPENING - 1 + sizeof PATH_CLOSING - 1;
+  const int ellipsis = sizeof ELLIPSIS - 1;
+  const int room = REPORT_CAPACITY - 1;
+  int path_start = 0;
+  if (reason + frame + path_length > room) {
+    int reason_room = room - frame - path_length - ellipsis;
+    if (reason_room > 0) {
+      text[head_that_fits(text, reason, reason_room)] = '\0';
+      text_append(text, REPORT_CAPACITY, ELLIPSIS);
+    } else {
+      text[0] = '\0';
+      path_start = tail_that_fits(path, path_length, room - frame - ellipsis);
+    }
+  }
+  text_append(text, REPORT_CAPACITY, PATH_OPENING);
+  if (path_start > 0) text_append(text, REPORT_CAPACITY, ELLIPSIS);
+  text_append(text, REPORT_CAPACITY, path + path_start);
+  text_append(text, REPORT_CAPACITY, PATH_CLOSING);
+  show_box(text);
+}

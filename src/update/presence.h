@@ -1,0 +1,12 @@
+#pragma once
+
+#include "platform/platform.h"
+
+// 1 when the file can be opened (for no access, no sharing). On failure
+// with a non-zero report flag, one box tells the system's reason and the path.
+int check_file_present(LPCSTR path, BYTE report);
+
+// The box for a file that cannot be opened: the system's text for the
+// error, then the path. The path may be longer than a path buffer holds
+// (one that could not be built), up to 1,023 bytes.
+void report_unopenable(LPCSTR path, DWORD error);

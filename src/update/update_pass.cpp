@@ -1,0 +1,88 @@
+#include "update_pass.h"
+
+#include "file_version.h"
+#include "messages/catalogue.h"
+#include "paths.h"
+#include "payload_table.h"
+#include "presence.h"
+#include "platform/text.h"
+#include "run/own_path.h"
+
+// Finds the payload beside the executable. A path that would not fit is
+// never cut (a cut path names another file): it counts as a file that
+// cannot be opened, and the box names the whole path it would have had.
+static int locate_payload(LPSTR path, LPCSTR name) {
+  char drive[DRIVE_CAPACITY];
+  char directory[DIRECTORY_CAPACITY];
+  if (split_own_path(g_own_path, drive, directory, DIRECTORY_CAPACITY) &&
+      join_payload_path(path, MAX_PATH, drive, directory, name))
+    return check_file_present(path, 1);
+  char whole_directory[WHOLE_PATH_CAPACITY];
+  char whole[WHOLE_PATH_CAPACITY];
+  bytes_zero(whole, WHOLE_PATH_CAPACITY);
+  if (split_own_path(g_own_path, drive, whole_directory, WHOLE_PATH_CAPACITY))
+    join_payload_path(whole, WHOLE_PATH_CAPACITY, drive, whole_directory, name);
+  report_unopenable(whole, ERROR_FILENAME_EXCED_RANGE);
+  return 0;
+}
+
+// Finds the library in the installation, the same way.
+static int locate_target(LPSTR path, LPCSTR install_directory, LPCSTR name, BYTE report) {
+  if (join_target_path(path, MAX_PATH, install_directory, name)) return check_file_present(path, report);
+  if (report) {
+    char whole[WHOLE_PATH_CAPACITY];
+    bytes_zero(whole, WHOLE_PATH_CAPACITY);
+    join_target_path(whole, WHOLE_PATH_CAPACITY, install_directory, name);
+    report_unopenable(whole, ERROR_FILENAME_EXCED_RANGE);
+  }
+  return 0;
+}
+
+// 1 when the target was replaced, 0 when it was not newer, -1 on a
+// failure already shown.
+static int replace_if_newer(HINSTANCE instance, LPCSTR payload, LPCSTR target) {
+  char payload_version[VERSION_CAPACITY];
+  char target_version[VERSION_CAPACITY];
+  bytes_zero(payload_version, VERSION_CAPACITY);
+  bytes_zero(target_version, VERSION_CAPACITY);
+  int payload_read = read_file_version(payload, payload_version, VERSION_CAPACITY);
+  int target_read = read_file_version(target, target_version, VERSION_CAPACITY);
+  if (!payload_read || !target_read) {
+    show_catalogue_message(instance, MSG_NO_VERSION_INFO);
+    return -1;
+  }
+  if (!is_newer(payload_version, target_version)) return 0;
+  // A read-only library is replaced all the same, and the copy brings the
+  // payload's attributes along: leave the library plain afterwards.
+  SetFileAttributesA(target, FILE_ATTRIBUTE_NORMAL);
+  if (!CopyFileA(payload, target, FALSE)) {
+    show_catalogue_message(instance, MSG_FILES_IN_USE);
+    return -1;
+  }
+  SetFileAttributesA(target, FILE_ATTRIBUTE_NORMAL);
+  return 1;
+}
+
+int update_product(HINSTANCE instance, LPCSTR install_directory, BYTE report_missing_targets) {
+  int replaced = 0;
+  for (int i = 0; i < MAX_PAIRS && PAYLOAD_NAMES[i][0] && TARGET_NAMES[i][0]; ++i) {
+    char payload[MAX_PATH];
+    char target[MAX_PATH];
+    bytes_zero(payload, MAX_PATH);
+    bytes_zero(target, MAX_PATH);
+    // Both checks run first, so that a missing payload is reported even
+    // when its library is missing too.
+    int target_present = locate_target(target, install_directory, TARGET_NAMES[i], report_missing_targets);
+    int payload_present = locate_payload(payload, PAYLOAD_NAMES[i]);
+    if (!target_present) {
+      if (report_missing_targets) return PASS_FAILED;
+      // Libraries already replaced stay replaced, and the user is told so.
+      return replaced ? PASS_REPLACED : PASS_NO_TARGET;
+    }
+    if (!payload_present) return PASS_FAILED;
+    int outcome = replace_if_newer(instance, payload, target);
+    if (outcome < 0) return PASS_FAILED;
+    replaced += outcome;
+  }
+  return replaced ? PASS_REPLACED : PASS_UP_TO_DATE;
+}

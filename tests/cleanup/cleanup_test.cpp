@@ -1,0 +1,140 @@
+#include "cleanup/deferred_deletion.h"
+#include "cleanup/self_removal.h"
+
+#include <string>
+
+#include "machine_fixture.h"
+#include "run/own_path.h"
+#include "run/run.h"
+
+class CleanupTest : public MachineTest {
+ protected:
+  void SetUp() override {
+    MachineTest::SetUp();
+    put_kit("2.0", "2.0");
+    record_own_path(INSTANCE);
+  }
+  static bool kit_left() {
+    return sim::exists(EXE) || sim::exists("C:\\KIT\\UPDATE.D_1") || sim::exists("C:\\KIT\\UPDATE.D_2");
+  }
+  static void use_9x() { sim::set_platform(VER_PLATFORM_WIN32_WINDOWS); }
+  static void put_wininit(const std::string &text) { sim::put_file("C:\\WINDOWS\\WinInit.ini", text); }
+  static int run_with(std::string tail) { return run(INSTANCE, 0, &tail[0], SW_SHOWDEFAULT); }
+};
+
+TEST_F(CleanupTest, NtSchedulesTheRunningExecutableAndDeletesThePayloads) {
+  EXPECT_EQ(1, remove_self());
+  EXPECT_EQ(std::vector<std::string>{EXE}, sim::pending_deletions());
+  EXPECT_FALSE(sim::exists("C:\\KIT\\UPDATE.D_2"));
+  EXPECT_FALSE(sim::exists("C:\\KIT\\UPDATE.D_1"));
+  EXPECT_EQ("", sim::wininit_text());
+  sim::restart();
+  EXPECT_FALSE(kit_left());
+}
+
+TEST_F(CleanupTest, NineXWritesOneNulLineForTheRunningExecutable) {
+  use_9x();
+  sim::put_file("C:\\KIT\\UPDATE.D_1", "read-only", FILE_ATTRIBUTE_READONLY);
+  remove_self();
+  EXPECT_TRUE(sim::pending_deletions().empty());
+  EXPECT_EQ(std::vector<std::string>{"Nul=C:\\KIT\\TRV60UPDATE.EXE"}, sim::wininit_section("Rename"));
+  EXPECT_FALSE(sim::exists("C:\\KIT\\UPDATE.D_1"));
+  EXPECT_TRUE(journal_has("flush C:\\WINDOWS\\WinInit.ini"));
+  sim::restart();
+  EXPECT_FALSE(kit_left());
+}
+
+TEST_F(CleanupTest, NineXNamesALongPathByItsShortForm) {
+  use_9x();
+  const std::string exe = "C:\\Program Files\\Update Kit\\TRV60UPDATE.EXE";
+  sim::put_file(exe, "MZ");
+  sim::hold(exe, sim::Hold::module);
+  sim::set_short_name(exe, "C:\\PROGRA~1\\UPDATE~1\\TRV60UPDATE.EXE");
+  remove_file(exe.c_str(), VER_PLATFORM_WIN32_WINDOWS);
+  EXPECT_EQ(std::vector<std::string>{"Nul=C:\\PROGRA~1\\UPDATE~1\\TRV60UPDATE.EXE"}, sim::wininit_section("Rename"));
+}
+
+TEST_F(CleanupTest, FilesThatCanGoAtOnceLeaveNothingScheduled) {
+  for (DWORD platform : {VER_PLATFORM_WIN32_NT, VER_PLATFORM_WIN32_WINDOWS}) {
+    sim::put_file("C:\\KIT\\free.txt", "x", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    sim::clear_journal();
+    remove_file("C:\\KIT\\free.txt", platform);
+    EXPECT_FALSE(sim::exists("C:\\KIT\\free.txt"));
+    EXPECT_TRUE(sim::pending_deletions().empty());
+    EXPECT_EQ("", sim::wininit_text());
+  }
+}
+
+TEST_F(CleanupTest, FileThatIsNotThereIsNeverScheduled) {
+  for (DWORD platform : {VER_PLATFORM_WIN32_NT, VER_PLATFORM_WIN32_WINDOWS}) {
+    remove_file("C:\\KIT\\UPDATE.D_9", platform);
+    remove_file("C:\\GONE\\UPDATE.D_9", platform);
+  }
+  EXPECT_TRUE(sim::pending_deletions().empty());
+  EXPECT_EQ("", sim::wininit_text());
+}
+
+TEST_F(CleanupTest, RenameSectionKeepsItsLinesAndGainsNewOnesInOrder) {
+  use_9x();
+  put_wininit("[Other]\r\nx=1\r\n[Rename]\r\na=b\r\n");
+  schedule_deletion_in_wininit("C:\\ONE.EXE");
+  schedule_deletion_in_wininit("C:\\TWO.DLL");
+  EXPECT_EQ((std::vector<std::string>{"a=b", "Nul=C:\\ONE.EXE", "Nul=C:\\TWO.DLL"}), sim::wininit_section("Rename"));
+  EXPECT_EQ(std::vector<std::string>{"x=1"}, sim::wininit_section("Other"));
+}
+
+TEST_F(CleanupTest, SectionWithoutRoomIsLeftExactlyAsItWas) {
+  use_9x();
+  // One that cannot be read whole, and one that can but has no room for the new line.
+  for (size_t filled : {40000u, 32760u}) {
+    std::string text = "[Rename]\r\n";
+    for (size_t i = 0; text.size() < filled; ++i) text += "Nul=C:\\OLD\\FILE" + std::to_string(i) + ".TMP\r\n";
+    put_wininit(text);
+    schedule_deletion_in_wininit("C:\\KIT\\TRV60UPDATE.EXE");
+    EXPECT_EQ(text, sim::wininit_text()) << filled;
+  }
+}
+
+TEST_F(CleanupTest, NothingIsRemovedWithoutThePlatformVersion) {
+  sim::fail_version_query();
+  EXPECT_EQ(0, remove_self());
+  EXPECT_TRUE(sim::exists(EXE) && sim::exists("C:\\KIT\\UPDATE.D_1") && sim::exists("C:\\KIT\\UPDATE.D_2"));
+  EXPECT_TRUE(sim::pending_deletions().empty());
+}
+
+TEST_F(CleanupTest, SwitchCleansUpAfterEveryOutcome) {
+  // Not found.
+  run_with("/d");
+  EXPECT_EQ(1u, sim::boxes().size());
+  sim::restart();
+  EXPECT_FALSE(kit_left());
+
+  // Success.
+  sim::reset();
+  put_kit("2.0", "2.0");
+  install(TRAVEN_KEY, "C:\\T50", "1.0", "2.0");
+  run_with("-d");
+  EXPECT_EQ(std::vector<std::string>{"Update was succeeded."}, box_texts());
+  sim::restart();
+  EXPECT_FALSE(kit_left());
+  EXPECT_TRUE(sim::exists("C:\\T50\\TrvAvc.dll") && sim::exists("C:\\T50\\TrvApi.dll"));
+
+  // A failed pass, on the 9x family.
+  sim::reset();
+  use_9x();
+  put_kit("2.0", "2.0");
+  install(TRAVEN_KEY, "C:\\T50", "1.0", "1.0");
+  sim::hold("C:\\T50\\TrvAvc.dll", sim::Hold::module);
+  run_with("/D");
+  EXPECT_EQ(std::vector<std::string>{"Files in use. Please stop application using TRAVEN-60."}, box_texts());
+  sim::restart();
+  EXPECT_FALSE(kit_left());
+}
+
+TEST_F(CleanupTest, WithoutTheSwitchNothingIsRemoved) {
+  install(TRAVEN_KEY, "C:\\T50", "1.0", "1.0");
+  run_with("");
+  EXPECT_FALSE(journal_has("delete " + std::string(EXE)));
+  sim::restart();
+  EXPECT_TRUE(sim::exists(EXE) && sim::exists("C:\\KIT\\UPDATE.D_1") && sim::exists("C:\\KIT\\UPDATE.D_2"));
+}

@@ -1,0 +1,96 @@
+#include "run/run.h"
+
+#include <string>
+
+#include "machine_fixture.h"
+#include "messages/catalogue.h"
+
+using RunTest = MachineTest;
+
+static int run_with(std::string tail) { return run(INSTANCE, 0, &tail[0], SW_SHOWDEFAULT); }
+
+TEST_F(RunTest, OutcomeFollowsTheFirstRuleThatHolds) {
+  // Rows: first pass result 0..3; columns: second pass result 0..3.
+  const UINT expected[4][4] = {
+      {0, 0, 0, 0},
+      {0, MSG_UPDATED, MSG_UPDATED, MSG_UPDATED},
+      {0, MSG_UPDATED, MSG_NEWER_EXISTS, MSG_NEWER_EXISTS},
+      {0, MSG_UPDATED, MSG_NEWER_EXISTS, MSG_NO_NEED},
+  };
+  for (int first = 0; first < 4; ++first)
+    for (int second = 0; second < 4; ++second)
+      EXPECT_EQ(expected[first][second], outcome_message(first, second)) << first << "," << second;
+}
+
+TEST_F(RunTest, NeitherProductFoundShowsOneSystemModalBox) {
+  EXPECT_EQ(0, run_with(""));
+  ASSERT_EQ(1u, sim::boxes().size());
+  const sim::Box &box = sim::boxes()[0];
+  EXPECT_EQ("PELLAXION-ZEL1/2 or TRAVEN-60 is not found.", box.text);
+  EXPECT_EQ("TRAVEN-60 Update", box.caption);
+  EXPECT_EQ(MB_SYSTEMMODAL | MB_OK, box.style);
+  EXPECT_EQ(nullptr, box.owner);
+  EXPECT_FALSE(sim::mutex_exists("TRAVEN-60 Update"));
+  EXPECT_EQ(0, sim::open_handles());
+}
+
+TEST_F(RunTest, EmptyValuesCountAsNotInstalled) {
+  sim::set_string(ZEL_KEY, "InstallDir", "");
+  sim::set_string(TRAVEN_KEY, "Path", "");
+  run_with("");
+  EXPECT_EQ(std::vector<std::string>{"PELLAXION-ZEL1/2 or TRAVEN-60 is not found."}, box_texts());
+}
+
+TEST_F(RunTest, JapaneseInterfaceShowsTheJapaneseText) {
+  sim::set_ui_language(1041);
+  run_with("");
+  EXPECT_EQ(std::vector<std::string>{sim::to_cp932("PELLAXION-ZEL1/2又はTRAVEN-60がインストールされていません。")},
+            box_texts());
+}
+
+TEST_F(RunTest, SecondInstanceEndsSilentlyAndTouchesNothing) {
+  put_kit("2.0", "2.0");
+  install(TRAVEN_KEY, "C:\\T50", "1.0", "1.0");
+  sim::hold_mutex("TRAVEN-60 Update");
+  sim::clear_journal();
+  EXPECT_EQ(0, run_with("/d"));
+  EXPECT_TRUE(sim::boxes().empty());
+  EXPECT_TRUE(sim::journal().empty());
+  EXPECT_EQ(0, sim::open_handles());
+}
+
+TEST_F(RunTest, InstanceThatLosesTheRaceForTheMutexStepsBack) {
+  sim::on_call("CreateMutexA", [] { sim::hold_mutex("TRAVEN-60 Update"); });
+  EXPECT_EQ(0, run_with("/d"));
+  EXPECT_TRUE(sim::boxes().empty());
+  EXPECT_EQ(0, sim::open_handles());
+}
+
+TEST_F(RunTest, StartWhileTheFirstShowsItsBoxEndsAtOnce) {
+  int nested = 0;
+  sim::on_call("MessageBoxA", [&] {
+    if (nested++ == 0) {
+      EXPECT_EQ(0, run_with("/d"));
+    }
+  });
+  run_with("");
+  EXPECT_EQ(1u, sim::boxes().size());
+  EXPECT_EQ(1, nested);
+}
+
+TEST_F(RunTest, WithoutAMutexTheRunGoesOnUnprotected) {
+  sim::fail_mutex_creation(ERROR_ACCESS_DENIED);
+  EXPECT_EQ(0, run_with(""));
+  EXPECT_EQ(1u, sim::boxes().size());
+}
+
+TEST_F(RunTest, ModulePathThatDoesNotFitIsNeverUsedCut) {
+  // 300 bytes: GetModuleFileNameA hands back 260 of them unterminated.
+  std::string long_path = "C:\\" + std::string(280, 'k') + "\\TRV60UPDATE.EXE";
+  sim::set_module_path(long_path);
+  install(TRAVEN_KEY, "C:\\T50", "1.0", "1.0");
+  run_with("");
+  ASSERT_EQ(1u, sim::boxes().size());
+  // The payload is looked for beside the built-in name, in the current directory.
+  EXPECT_NE(std::string::npos, sim::boxes()[0].text.find("[ UPDATE.D_2  ]"));
+}

@@ -1,0 +1,81 @@
+#include "update/paths.h"
+
+#include <string>
+
+#include "machine_fixture.h"
+
+using PathsTest = MachineTest;
+
+struct Split {
+  int ok;
+  std::string drive, directory;
+};
+
+static Split split(const std::string &own_path, int capacity = DIRECTORY_CAPACITY) {
+  char drive[DRIVE_CAPACITY], directory[WHOLE_PATH_CAPACITY];
+  int ok = split_own_path(own_path.c_str(), drive, directory, capacity);
+  return {ok, drive, directory};
+}
+
+static std::string target(const std::string &install_directory, int capacity = MAX_PATH) {
+  char path[WHOLE_PATH_CAPACITY] = "";
+  if (!join_target_path(path, capacity, install_directory.c_str(), "TrvAvc.dll")) return "<refused>";
+  return path;
+}
+
+TEST_F(PathsTest, OwnPathSplitsIntoDriveAndDirectory) {
+  struct Case {
+    const char *path, *drive, *directory;
+  } const cases[] = {
+      {"C:\\KIT\\TRV60UPDATE.EXE", "C:", "\\KIT\\"},
+      {"C:/kit/sub/TRV60UPDATE.EXE", "C:", "/kit/sub/"},
+      {"\\\\server\\share\\kit\\TRV60UPDATE.EXE", "", "\\\\server\\share\\kit\\"},
+      {"TRV60UPDATE.EXE", "", ""},
+      {"C:TRV60UPDATE.EXE", "C:", ""},
+  };
+  for (const Case &c : cases) {
+    Split s = split(c.path);
+    EXPECT_EQ(1, s.ok) << c.path;
+    EXPECT_EQ(c.drive, s.drive) << c.path;
+    EXPECT_EQ(c.directory, s.directory) << c.path;
+  }
+}
+
+TEST_F(PathsTest, OwnPathSplitReadsDoubleByteCharacters) {
+  // "表" is 95 5C in code page 932: its trail byte is the byte of '\'.
+  const std::string path = "C:\\\x95\x5C\\\x83\x5C\x83t\x83g.EXE";
+  sim::set_code_page(932);
+  EXPECT_EQ("\\\x95\x5C\\", split(path).directory);
+  sim::set_code_page(1252);
+  EXPECT_EQ("\\\x95\x5C\\\x83\x5C", split(path).directory);
+}
+
+TEST_F(PathsTest, OwnDirectoryLongerThanTheSplitAllowsIsRefused) {
+  const std::string fits = "C:\\" + std::string(253, 'd') + "\\x.exe";  // directory of 255 bytes
+  EXPECT_EQ(1, split(fits).ok);
+  Split refused = split("C:\\" + std::string(254, 'd') + "\\x.exe");
+  EXPECT_EQ(0, refused.ok);
+  EXPECT_EQ("", refused.directory);
+  EXPECT_EQ(1, split("C:\\" + std::string(254, 'd') + "\\x.exe", WHOLE_PATH_CAPACITY).ok);
+}
+
+TEST_F(PathsTest, TargetPathHasExactlyOneSeparator) {
+  EXPECT_EQ("C:\\Prog\\TrvAvc.dll", target("C:\\Prog\\"));
+  EXPECT_EQ("C:\\Prog\\TrvAvc.dll", target("C:\\Prog"));
+  EXPECT_EQ("\\\\srv\\share\\TrvAvc.dll", target("\\\\srv\\share"));
+  sim::set_code_page(932);
+  EXPECT_EQ("C:\\\x95\x5C\\TrvAvc.dll", target("C:\\\x95\x5C"));      // ends in 表
+  EXPECT_EQ("C:\\\x95\x5C\\TrvAvc.dll", target("C:\\\x95\x5C\\"));    // 表 and a real '\'
+  EXPECT_EQ("C:\\\x83\x5C\\TrvAvc.dll", target("C:\\\x83\x5C"));      // ソ
+}
+
+TEST_F(PathsTest, PathsThatWouldNotFitAreRefusedNotCut) {
+  const std::string directory = "C:\\" + std::string(245, 'i');  // + "\TrvAvc.dll" = 259
+  EXPECT_EQ(directory + "\\TrvAvc.dll", target(directory));
+  EXPECT_EQ("<refused>", target(directory + "i"));
+  EXPECT_EQ(directory + "i\\TrvAvc.dll", target(directory + "i", WHOLE_PATH_CAPACITY));
+
+  char path[MAX_PATH] = "untouched";
+  EXPECT_EQ(1, join_payload_path(path, MAX_PATH, "C:", ("\\" + std::string(246, 'k') + "\\").c_str(), "UPDATE.D_2"));
+  EXPECT_EQ(0, join_payload_path(path, MAX_PATH, "C:", ("\\" + std::string(247, 'k') + "\\").c_str(), "UPDATE.D_2"));
+}

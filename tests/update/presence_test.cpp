@@ -1,0 +1,65 @@
+#include "update/presence.h"
+
+#include <string>
+
+#include "machine_fixture.h"
+
+using PresenceTest = MachineTest;
+
+TEST_F(PresenceTest, ExistingFileIsOpenedAndClosedWithoutABox) {
+  sim::put_file("C:\\T50\\TrvAvc.dll", "MZ");
+  sim::hold("C:\\T50\\TrvAvc.dll", sim::Hold::exclusive);  // opening for no access still works
+  EXPECT_EQ(1, check_file_present("C:\\T50\\TrvAvc.dll", 1));
+  EXPECT_TRUE(sim::boxes().empty());
+  EXPECT_EQ(0, sim::open_handles());
+}
+
+TEST_F(PresenceTest, MissingFileIsReportedOnlyWhenAsked) {
+  EXPECT_EQ(0, check_file_present("C:\\T50\\TrvAvc.dll", 0));
+  EXPECT_TRUE(sim::boxes().empty());
+  EXPECT_EQ(0, check_file_present("C:\\T50\\TrvAvc.dll", 1));
+  EXPECT_EQ(0, check_file_present("C:\\Nowhere\\TrvAvc.dll", 1));
+  ASSERT_EQ(2u, sim::boxes().size());
+  EXPECT_EQ("The system cannot find the file specified.\r\n  \n\n[ C:\\T50\\TrvAvc.dll  ]", sim::boxes()[0].text);
+  EXPECT_EQ("The system cannot find the path specified.\r\n  \n\n[ C:\\Nowhere\\TrvAvc.dll  ]", sim::boxes()[1].text);
+  EXPECT_EQ("TRAVEN-60 Update", sim::boxes()[0].caption);
+  EXPECT_EQ(MB_SYSTEMMODAL | MB_OK, sim::boxes()[0].style);
+}
+
+TEST_F(PresenceTest, ReasonWithoutSystemTextFallsBackToNotExist) {
+  sim::set_system_message(ERROR_FILE_NOT_FOUND, "");
+  check_file_present("C:\\T50\\TrvAvc.dll", 1);
+  ASSERT_EQ(1u, sim::boxes().size());
+  EXPECT_EQ("Not exist.  \n\n[ C:\\T50\\TrvAvc.dll  ]", sim::boxes()[0].text);
+}
+
+TEST_F(PresenceTest, OverlongReasonGivesWayToThePath) {
+  // 1,000 bytes of double-byte text: cut between characters, never inside one.
+  sim::set_code_page(932);
+  std::string reason;
+  while (reason.size() < 1000) reason += "\x83\x5C";
+  sim::set_system_message(ERROR_FILE_NOT_FOUND, reason);
+  const std::string path = "C:\\" + std::string(240, 'p') + "\\TrvAvc.dll";
+  check_file_present(path.c_str(), 1);
+  ASSERT_EQ(1u, sim::boxes().size());
+  const std::string &text = sim::boxes()[0].text;
+  EXPECT_LE(text.size(), 1023u);
+  const std::string ending = "...  \n\n[ " + path + "  ]";
+  ASSERT_GT(text.size(), ending.size());
+  EXPECT_EQ(ending, text.substr(text.size() - ending.size()));
+  EXPECT_EQ(0u, (text.size() - ending.size()) % 2) << "a character was split";
+}
+
+TEST_F(PresenceTest, PathLongerThanTheBoxKeepsItsEnd) {
+  sim::set_code_page(932);
+  std::string path = "C:\\";
+  while (path.size() < 1010) path += "\x95\x5C";
+  path += "\\TrvAvc.dll";
+  report_unopenable(path.c_str(), ERROR_FILE_NOT_FOUND);
+  ASSERT_EQ(1u, sim::boxes().size());
+  const std::string &text = sim::boxes()[0].text;
+  EXPECT_LE(text.size(), 1023u);
+  EXPECT_EQ(0u, text.find("  \n\n[ ..."));
+  EXPECT_EQ("\x95\x5C\\TrvAvc.dll  ]", text.substr(text.size() - 16));
+  EXPECT_EQ(0u, (text.size() - 16 - 9) % 2) << "a character was split";
+}

@@ -1,0 +1,157 @@
+#include "update/update_pass.h"
+
+#include <string>
+
+#include "machine_fixture.h"
+#include "run/own_path.h"
+#include "run/run.h"
+
+class UpdatePassTest : public MachineTest {
+ protected:
+  void SetUp() override {
+    MachineTest::SetUp();
+    sim::set_module_path(EXE);
+  }
+  static int pass(const char *directory, BYTE report) {
+    record_own_path(INSTANCE);
+    return update_product(INSTANCE, directory, report);
+  }
+  static int run_updater() {
+    char tail[] = "";
+    return run(INSTANCE, 0, tail, SW_SHOWDEFAULT);
+  }
+  static std::vector<std::string> copies() {
+    std::vector<std::string> found;
+    for (const auto &line : sim::journal())
+      if (line.rfind("copy ", 0) == 0) found.push_back(line);
+    return found;
+  }
+};
+
+TEST_F(UpdatePassTest, EqualVersionsAreLeftAlone) {
+  put_kit("1.01.002", "1.01.A");
+  install(TRAVEN_KEY, "C:\\T50", "1.01.002", "1.01.a");
+  EXPECT_EQ(PASS_UP_TO_DATE, pass("C:\\T50", 1));
+  EXPECT_TRUE(copies().empty());
+  EXPECT_TRUE(sim::boxes().empty());
+}
+
+TEST_F(UpdatePassTest, NewerPayloadsReplaceBothLibrariesInTableOrder) {
+  put_kit("2.0", "2.0");
+  install(TRAVEN_KEY, "C:\\T50\\", "1.0", "1.0");
+  sim::put_file("C:\\T50\\TrvApi.dll", "old", FILE_ATTRIBUTE_READONLY);
+  sim::set_file_version("C:\\T50\\TrvApi.dll", "1.0");
+  EXPECT_EQ(PASS_REPLACED, pass("C:\\T50\\", 1));
+  EXPECT_EQ((std::vector<std::string>{"copy C:\\KIT\\UPDATE.D_2 > C:\\T50\\TrvAvc.dll",
+                                      "copy C:\\KIT\\UPDATE.D_1 > C:\\T50\\TrvApi.dll"}),
+            copies());
+  EXPECT_EQ(sim::bytes_of("C:\\KIT\\UPDATE.D_2"), sim::bytes_of("C:\\T50\\TrvAvc.dll"));
+  EXPECT_EQ(sim::bytes_of("C:\\KIT\\UPDATE.D_1"), sim::bytes_of("C:\\T50\\TrvApi.dll"));
+  EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, sim::attributes_of("C:\\T50\\TrvAvc.dll"));
+  EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, sim::attributes_of("C:\\T50\\TrvApi.dll"));  // was read-only
+}
+
+TEST_F(UpdatePassTest, LaterFailureKeepsEarlierReplacement) {
+  put_kit("2.0", "2.0");
+  sim::put_file("C:\\KIT\\UPDATE.D_1", "no version resource");
+  install(TRAVEN_KEY, "C:\\T50", "1.0", "1.0");
+  EXPECT_EQ(PASS_FAILED, pass("C:\\T50", 1));
+  EXPECT_EQ(std::vector<std::string>{"Can not get version info."}, box_texts());
+  EXPECT_EQ(sim::bytes_of("C:\\KIT\\UPDATE.D_2"), sim::bytes_of("C:\\T50\\TrvAvc.dll"));
+}
+
+TEST_F(UpdatePassTest, LibraryInUseStopsThePass) {
+  put_kit("2.0", "2.0");
+  install(TRAVEN_KEY, "C:\\T50", "1.0", "1.0");
+  sim::hold("C:\\T50\\TrvAvc.dll", sim::Hold::module);
+  EXPECT_EQ(PASS_FAILED, pass("C:\\T50", 1));
+  EXPECT_EQ(std::vector<std::string>{"Files in use. Please stop application using TRAVEN-60."}, box_texts());
+  EXPECT_EQ("MZ library 1.0", sim::bytes_of("C:\\T50\\TrvApi.dll"));
+}
+
+TEST_F(UpdatePassTest, MissingLibrariesFollowTheReportFlag) {
+  put_kit("2.0", "2.0");
+  sim::make_dir("C:\\ZEL");
+  EXPECT_EQ(PASS_NO_TARGET, pass("C:\\ZEL", 0));
+  EXPECT_TRUE(sim::boxes().empty());
+  EXPECT_FALSE(journal_has("open C:\\ZEL\\TrvApi.dll")) << "the second pair was examined";
+
+  EXPECT_EQ(PASS_FAILED, pass("C:\\ZEL", 1));
+  EXPECT_EQ(std::vector<std::string>{"The system cannot find the file specified.\r\n  \n\n[ C:\\ZEL\\TrvAvc.dll  ]"},
+            box_texts());
+}
+
+TEST_F(UpdatePassTest, MissingPayloadIsReportedEvenWhenItsLibraryIsMissing) {
+  sim::put_file(EXE, "MZ updater");
+  put_library("C:\\KIT\\UPDATE.D_1", "2.0");
+  sim::make_dir("C:\\ZEL");
+  EXPECT_EQ(PASS_NO_TARGET, pass("C:\\ZEL", 0));
+  EXPECT_EQ(std::vector<std::string>{"The system cannot find the file specified.\r\n  \n\n[ C:\\KIT\\UPDATE.D_2  ]"},
+            box_texts());
+}
+
+TEST_F(UpdatePassTest, QuietPassThatReplacedALibraryReportsSuccess) {
+  put_kit("2.0", "2.0");
+  install(ZEL_KEY, "C:\\ZEL", "1.0", "");
+  EXPECT_EQ(0, run_updater());
+  EXPECT_EQ(std::vector<std::string>{"Update was succeeded."}, box_texts());
+  EXPECT_EQ(sim::bytes_of("C:\\KIT\\UPDATE.D_2"), sim::bytes_of("C:\\ZEL\\TrvAvc.dll"));
+}
+
+TEST_F(UpdatePassTest, RunFoldsBothInstallations) {
+  put_kit("2.0", "2.0");
+  install(ZEL_KEY, "C:\\ZEL", "2.0", "2.0");
+  install(TRAVEN_KEY, "C:\\T50", "1.0", "2.0");
+  run_updater();
+  EXPECT_EQ(std::vector<std::string>{"Update was succeeded."}, box_texts());
+
+  sim::reset();
+  put_kit("2.0", "2.0");
+  install(ZEL_KEY, "C:\\ZEL", "", "");
+  run_updater();
+  EXPECT_EQ(std::vector<std::string>{"No need to update."}, box_texts());
+
+  // The first installation is updated, the second fails: its box is all.
+  sim::reset();
+  put_kit("2.0", "2.0");
+  install(ZEL_KEY, "C:\\ZEL", "1.0", "1.0");
+  install(TRAVEN_KEY, "C:\\T50", "1.0", "1.0");
+  sim::hold("C:\\T50\\TrvAvc.dll", sim::Hold::module);
+  run_updater();
+  EXPECT_EQ(std::vector<std::string>{"Files in use. Please stop application using TRAVEN-60."}, box_texts());
+  EXPECT_EQ(sim::bytes_of("C:\\KIT\\UPDATE.D_1"), sim::bytes_of("C:\\ZEL\\TrvApi.dll"));
+}
+
+TEST_F(UpdatePassTest, DoubleByteDirectoriesEndingInTheBackslashByte) {
+  sim::set_ui_language(1041);
+  const std::string kit = "C:\\" + sim::to_cp932("表") + "\\";
+  sim::set_module_path(kit + "TRV60UPDATE.EXE");
+  put_library(kit + "UPDATE.D_2", "2.0");
+  put_library(kit + "UPDATE.D_1", "2.0");
+  const std::string installed = "C:\\" + sim::to_cp932("ソフト十");
+  install(TRAVEN_KEY, installed, "1.0", "1.0");
+  EXPECT_EQ(0, run_updater());
+  EXPECT_EQ(std::vector<std::string>{sim::to_cp932("アップデートが終了しました")}, box_texts());
+  EXPECT_EQ(sim::bytes_of(kit + "UPDATE.D_1"), sim::bytes_of(installed + "\\TrvApi.dll"));
+}
+
+TEST_F(UpdatePassTest, PathsTooLongAreNeverCutAndNeverOpened) {
+  put_kit("2.0", "2.0");
+  const std::string directory = "C:\\" + std::string(250, 'i');
+  EXPECT_EQ(PASS_NO_TARGET, pass(directory.c_str(), 0));
+  EXPECT_TRUE(sim::boxes().empty());
+  EXPECT_EQ(PASS_FAILED, pass(directory.c_str(), 1));
+  EXPECT_EQ(std::vector<std::string>{"The filename or extension is too long.\r\n  \n\n[ " + directory +
+                                     "\\TrvAvc.dll  ]"},
+            box_texts());
+  for (const auto &line : sim::journal()) EXPECT_EQ(std::string::npos, line.find(std::string(250, 'i')));
+
+  // An own directory longer than the split allows.
+  sim::reset();
+  const std::string kit = "C:\\" + std::string(254, 'k') + "\\";
+  sim::set_module_path(kit + "X.EXE");
+  install(TRAVEN_KEY, "C:\\T50", "1.0", "1.0");
+  EXPECT_EQ(PASS_FAILED, pass("C:\\T50", 1));
+  EXPECT_EQ(std::vector<std::string>{"The filename or extension is too long.\r\n  \n\n[ " + kit + "UPDATE.D_2  ]"},
+            box_texts());
+}
