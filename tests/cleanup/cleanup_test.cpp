@@ -86,9 +86,16 @@ TEST_F(CleanupTest, RenameSectionKeepsItsLinesAndGainsNewOnesInOrder) {
 TEST_F(CleanupTest, SectionWithoutRoomIsLeftExactlyAsItWas) {
   use_9x();
   // One that cannot be read whole, and one that can but has no room for the new line.
-  for (size_t filled : {40000u, 32760u}) {
+  // Sizes count the section as it is read: each line and its terminator.
+  for (size_t filled : {40000u, 32750u}) {
     std::string text = "[Rename]\r\n";
-    for (size_t i = 0; text.size() < filled; ++i) text += "Nul=C:\\OLD\\FILE" + std::to_string(i) + ".TMP\r\n";
+    size_t read_size = 0;
+    for (size_t i = 0; read_size + 40 < filled; ++i) {
+      std::string line = "Nul=C:\\OLD\\FILE" + std::to_string(i) + ".TMP";
+      text += line + "\r\n";
+      read_size += line.size() + 1;
+    }
+    text += "Nul=C:\\" + std::string(filled - read_size - 8, 'X') + "\r\n";
     put_wininit(text);
     schedule_deletion_in_wininit("C:\\KIT\\TRV60UPDATE.EXE");
     EXPECT_EQ(text, sim::wininit_text()) << filled;

@@ -1,5 +1,6 @@
 #include "update/file_version.h"
 
+#include <cstring>
 #include <string>
 
 #include "machine_fixture.h"
@@ -35,7 +36,7 @@ TEST_F(FileVersionTest, ReadsTheFirstTranslationOnly) {
   EXPECT_STREQ("3.30.001", version);
 
   give({{{0x0411, 932, false, ""}, {0x0409, 1200, true, "9.99"}}});
-  std::string("untouched").copy(version, 10);
+  std::memcpy(version, "untouched", 10);
   EXPECT_EQ(0, read());
   EXPECT_STREQ("untouched", version);
 }

@@ -1,5 +1,6 @@
 #include "update/install_location.h"
 
+#include <cstring>
 #include <string>
 
 #include "machine_fixture.h"
@@ -40,7 +41,7 @@ TEST_F(InstallLocationTest, ValueThatWouldHaveToBeCutIsRefused) {
   EXPECT_EQ(1, read());
   EXPECT_EQ(longest, destination);
 
-  std::string("untouched").copy(destination, 10);
+  std::memcpy(destination, "untouched", 10);
   sim::set_value(TRAVEN_KEY, "Path", REG_SZ, std::string(260, 'p'));  // fills the buffer, no zero
   EXPECT_EQ(0, read());
   sim::set_string(TRAVEN_KEY, "Path", std::string(300, 'p'));  // does not fit at all

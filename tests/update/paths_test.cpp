@@ -51,12 +51,13 @@ TEST_F(PathsTest, OwnPathSplitReadsDoubleByteCharacters) {
 }
 
 TEST_F(PathsTest, OwnDirectoryLongerThanTheSplitAllowsIsRefused) {
-  const std::string fits = "C:\\" + std::string(253, 'd') + "\\x.exe";  // directory of 255 bytes
+  const std::string fits = "C:\\" + std::string(253, 'd') + "\\x";  // directory of 255 bytes
   EXPECT_EQ(1, split(fits).ok);
-  Split refused = split("C:\\" + std::string(254, 'd') + "\\x.exe");
+  const std::string too_long = "C:\\" + std::string(254, 'd') + "\\x";  // 259 bytes, directory of 256
+  Split refused = split(too_long);
   EXPECT_EQ(0, refused.ok);
   EXPECT_EQ("", refused.directory);
-  EXPECT_EQ(1, split("C:\\" + std::string(254, 'd') + "\\x.exe", WHOLE_PATH_CAPACITY).ok);
+  EXPECT_EQ(1, split(too_long, WHOLE_PATH_CAPACITY).ok);
 }
 
 TEST_F(PathsTest, TargetPathHasExactlyOneSeparator) {
@@ -76,6 +77,6 @@ TEST_F(PathsTest, PathsThatWouldNotFitAreRefusedNotCut) {
   EXPECT_EQ(directory + "i\\TrvAvc.dll", target(directory + "i", WHOLE_PATH_CAPACITY));
 
   char path[MAX_PATH] = "untouched";
-  EXPECT_EQ(1, join_payload_path(path, MAX_PATH, "C:", ("\\" + std::string(246, 'k') + "\\").c_str(), "UPDATE.D_2"));
-  EXPECT_EQ(0, join_payload_path(path, MAX_PATH, "C:", ("\\" + std::string(247, 'k') + "\\").c_str(), "UPDATE.D_2"));
+  EXPECT_EQ(1, join_payload_path(path, MAX_PATH, "C:", ("\\" + std::string(245, 'k') + "\\").c_str(), "UPDATE.D_2"));
+  EXPECT_EQ(0, join_payload_path(path, MAX_PATH, "C:", ("\\" + std::string(246, 'k') + "\\").c_str(), "UPDATE.D_2"));
 }

@@ -15,6 +15,7 @@ TEST_F(PresenceTest, ExistingFileIsOpenedAndClosedWithoutABox) {
 }
 
 TEST_F(PresenceTest, MissingFileIsReportedOnlyWhenAsked) {
+  sim::make_dir("C:\\T50");
   EXPECT_EQ(0, check_file_present("C:\\T50\\TrvAvc.dll", 0));
   EXPECT_TRUE(sim::boxes().empty());
   EXPECT_EQ(0, check_file_present("C:\\T50\\TrvAvc.dll", 1));
@@ -27,6 +28,7 @@ TEST_F(PresenceTest, MissingFileIsReportedOnlyWhenAsked) {
 }
 
 TEST_F(PresenceTest, ReasonWithoutSystemTextFallsBackToNotExist) {
+  sim::make_dir("C:\\T50");
   sim::set_system_message(ERROR_FILE_NOT_FOUND, "");
   check_file_present("C:\\T50\\TrvAvc.dll", 1);
   ASSERT_EQ(1u, sim::boxes().size());
@@ -40,6 +42,7 @@ TEST_F(PresenceTest, OverlongReasonGivesWayToThePath) {
   while (reason.size() < 1000) reason += "\x83\x5C";
   sim::set_system_message(ERROR_FILE_NOT_FOUND, reason);
   const std::string path = "C:\\" + std::string(240, 'p') + "\\TrvAvc.dll";
+  sim::make_dir("C:\\" + std::string(240, 'p'));
   check_file_present(path.c_str(), 1);
   ASSERT_EQ(1u, sim::boxes().size());
   const std::string &text = sim::boxes()[0].text;

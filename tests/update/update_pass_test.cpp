@@ -129,7 +129,9 @@ TEST_F(UpdatePassTest, DoubleByteDirectoriesEndingInTheBackslashByte) {
   put_library(kit + "UPDATE.D_2", "2.0");
   put_library(kit + "UPDATE.D_1", "2.0");
   const std::string installed = "C:\\" + sim::to_cp932("ソフト十");
-  install(TRAVEN_KEY, installed, "1.0", "1.0");
+  sim::set_string(TRAVEN_KEY, "Path", installed);
+  put_library(installed + "\\TrvAvc.dll", "1.0");
+  put_library(installed + "\\TrvApi.dll", "1.0");
   EXPECT_EQ(0, run_updater());
   EXPECT_EQ(std::vector<std::string>{sim::to_cp932("アップデートが終了しました")}, box_texts());
   EXPECT_EQ(sim::bytes_of(kit + "UPDATE.D_1"), sim::bytes_of(installed + "\\TrvApi.dll"));
@@ -149,7 +151,7 @@ TEST_F(UpdatePassTest, PathsTooLongAreNeverCutAndNeverOpened) {
   // An own directory longer than the split allows.
   sim::reset();
   const std::string kit = "C:\\" + std::string(254, 'k') + "\\";
-  sim::set_module_path(kit + "X.EXE");
+  sim::set_module_path(kit + "X");  // 259 bytes: the path itself fits
   install(TRAVEN_KEY, "C:\\T50", "1.0", "1.0");
   EXPECT_EQ(PASS_FAILED, pass("C:\\T50", 1));
   EXPECT_EQ(std::vector<std::string>{"The filename or extension is too long.\r\n  \n\n[ " + kit + "UPDATE.D_2  ]"},
