@@ -70,7 +70,8 @@ void hold(const std::string &path, Hold how);
 void release(const std::string &path);
 
 // The short (8.3) form GetShortPathNameA gives for a path. Without a
-// mapping an existing path is its own short form.
+// mapping an existing path is its own short form. Every file operation
+// takes the short form for the long one, as Windows does.
 void set_short_name(const std::string &long_path, const std::string &short_path);
 
 // Everything the updater did to the file system and the registry, in
@@ -79,7 +80,11 @@ void set_short_name(const std::string &long_path, const std::string &short_path)
 //   "delete PATH", "move-at-restart PATH", "write-section FILE [SECTION]",
 //   "flush FILE"
 // Paths appear as the updater passed them. Failed calls are recorded too,
-// with " failed" appended.
+// with " failed" appended. "read-version" stands for one read of a version
+// resource: GetFileVersionInfoA records it, GetFileVersionInfoSizeA only
+// when it fails. Attributes are two upper-case hex digits or more. Calls
+// outside the updater's own use are recorded as "move SRC > DST" and
+// "write-string FILE [SECTION] KEY".
 const std::vector<std::string> &journal();
 void clear_journal();
 
@@ -111,16 +116,19 @@ void set_ui_language(WORD language);
 void remove_string_tables();           // LoadStringA finds nothing
 // System message texts for FormatMessageA (with their trailing "\r\n").
 // Common codes are known in both languages; this replaces or adds one,
-// and an empty text makes the code unknown.
+// and an empty text makes the code unknown. The text is given in the ANSI
+// code page and serves every language.
 void set_system_message(DWORD code, const std::string &text);
 void set_module_path(const std::string &path);  // may exceed MAX_PATH
 
 // ---- Kernel objects ------------------------------------------------------
+// Mutex names, unlike paths, are case-sensitive.
 void hold_mutex(const std::string &name);        // another process owns it
 bool mutex_exists(const std::string &name);
 void fail_mutex_creation(DWORD error);            // CreateMutexA returns NULL
 int open_handles();                               // our handles not yet closed
 int heap_blocks();                                // HeapAlloc blocks not yet freed
+void fail_heap_allocations();                     // HeapAlloc returns NULL
 // Misuse that Windows might survive but the updater must never commit:
 // closing a handle twice, freeing a block twice, writing past a buffer the
 // simulated API was told about. Tests expect this to stay empty.

@@ -1,0 +1,147 @@
+// The machine itself: its state, its reset, the journal and the hooks.
+#include <cstdio>
+#include <cstdlib>
+
+#include "state.h"
+
+namespace sim {
+namespace detail {
+
+Machine::~Machine() {
+  // A reset ends the previous test's machine: blocks its updater leaked
+  // were reported by heap_blocks() and go with it.
+  for (void *block : heap_blocks) std::free(block);
+}
+
+namespace {
+Machine *g_machine = nullptr;
+}
+
+Machine &machine() {
+  if (!g_machine) g_machine = new Machine;
+  return *g_machine;
+}
+
+void replace_machine() {
+  delete g_machine;
+  g_machine = new Machine;
+}
+
+void enter(const char *function) {
+  Machine &m = machine();
+  auto found = m.hooks.find(function);
+  if (found == m.hooks.end() || m.hooks_running.count(function) != 0) return;
+  // A hook that calls its own function again (a second instance showing a
+  // box from a MessageBoxA hook) gets the plain function, not the hook.
+  m.hooks_running.insert(function);
+  std::vector<std::function<void()>> actions = found->second;
+  for (auto &action : actions) action();
+  machine().hooks_running.erase(function);
+}
+
+void set_error(DWORD code) { machine().last_error = code; }
+
+void record(const std::string &line, bool succeeded) {
+  machine().journal.push_back(succeeded ? line : line + " failed");
+}
+
+void fault(const std::string &what) { machine().faults.push_back(what); }
+
+std::string show(LPCSTR text) { return text ? std::string(text) : std::string("(null)"); }
+
+std::string show(const void *handle) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%p", handle);
+  return text;
+}
+
+uintptr_t new_handle() {
+  // Multiples of four, as Windows hands them out; registry keys share the
+  // sequence, so a key passed to CloseHandle is an unknown handle there.
+  uintptr_t value = machine().next_handle;
+  machine().next_handle += 4;
+  return value;
+}
+
+}  // namespace detail
+
+using detail::machine;
+
+void reset() { detail::replace_machine(); }
+
+const std::vector<std::string> &journal() { return machine().journal; }
+void clear_journal() { machine().journal.clear(); }
+const std::vector<std::string> &faults() { return machine().faults; }
+const std::vector<Box> &boxes() { return machine().boxes; }
+
+void on_call(const std::string &function, std::function<void()> action) {
+  machine().hooks[function].push_back(std::move(action));
+}
+
+void set_platform(DWORD platform_id) { machine().platform = platform_id; }
+void fail_version_query() { machine().version_query_fails = true; }
+void set_windows_directory(const std::string &path) { machine().windows_directory = path; }
+void set_code_page(UINT code_page) { machine().code_page = code_page; }
+void set_ui_language(WORD language) {
+  machine().ui_language = language;
+  if (language == 1041) machine().code_page = 932;
+}
+void remove_string_tables() { machine().string_tables = false; }
+void set_system_message(DWORD code, const std::string &text) { machine().system_messages[code] = text; }
+void set_module_path(const std::string &path) { machine().module_path = path; }
+
+std::string wininit_text() {
+  const detail::File *file = detail::find_file(machine().windows_directory + "\\WinInit.ini");
+  return file ? file->bytes : std::string();
+}
+
+std::vector<std::string> wininit_section(const std::string &section) {
+  std::vector<std::string> lines;
+  detail::read_section(wininit_text(), section, lines);
+  return lines;
+}
+
+void restart() {
+  detail::Machine &m = machine();
+  m.holds.clear();
+  m.foreign_mutexes.clear();
+  // Our process is gone too: its mutexes vanish, while its handle records
+  // stay so that a leak still shows in open_handles().
+  m.own_mutexes.clear();
+  for (auto &entry : m.handles)
+    if (entry.second.kind == detail::HandleKind::mutex) entry.second.name.clear();
+
+  if (m.platform == VER_PLATFORM_WIN32_NT) {
+    for (const std::string &path : m.pending_deletions) detail::erase_file(path);
+  } else {
+    // WININIT.EXE runs before Windows 9x starts: it deletes the "Nul="
+    // entries and renames WinInit.ini to WININIT.BAK. Here the section is
+    // removed instead, which leaves the same effect on the next run; a file
+    // with nothing else in it goes altogether.
+    std::string wininit = m.windows_directory + "\\WinInit.ini";
+    if (const detail::File *file = detail::find_file(wininit)) {
+      std::string text = file->bytes;  // deleting files below moves this one
+      std::vector<std::string> lines;
+      detail::read_section(text, "Rename", lines);
+      for (const std::string &line : lines) {
+        std::string::size_type equals = line.find('=');
+        if (equals == std::string::npos) continue;
+        auto trim = [](std::string s) {
+          s.erase(0, s.find_first_not_of(" \t"));
+          s.erase(s.find_last_not_of(" \t") + 1);
+          return s;
+        };
+        if (detail::lower_ascii(trim(line.substr(0, equals))) == "nul")
+          detail::erase_file(trim(line.substr(equals + 1)));
+      }
+      std::string rest = detail::replace_section(text, "Rename", nullptr);
+      if (rest.find_first_not_of(" \t\r\n") == std::string::npos)
+        detail::erase_file(wininit);
+      else if (detail::File *left = detail::find_file(wininit))
+        left->bytes = rest;
+    }
+  }
+  m.pending_deletions.clear();
+}
+
+}  // namespace sim

@@ -1,0 +1,193 @@
+// Initialisation files: plain files of the simulated file system, parsed
+// on every call the way the profile functions read them.
+#include <cstring>
+
+#include "state.h"
+
+namespace sim {
+namespace detail {
+namespace {
+
+std::string trim(const std::string &text) {
+  std::string::size_type first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return std::string();
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+std::vector<std::string> split_lines(const std::string &text) {
+  std::vector<std::string> lines;
+  std::string::size_type start = 0;
+  while (start < text.size()) {
+    std::string::size_type end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+// Whether the line is a section header, and for which section.
+bool header(const std::string &line, std::string &name) {
+  std::string text = trim(line);
+  if (text.empty() || text[0] != '[') return false;
+  name = trim(text.substr(1, text.find(']') == std::string::npos ? std::string::npos : text.find(']') - 1));
+  return true;
+}
+
+bool is_section(const std::string &line, const std::string &section) {
+  std::string name;
+  return header(line, name) && lower_ascii(name) == lower_ascii(trim(section));
+}
+
+// Without a directory, a profile lives in the Windows directory.
+std::string profile_path(const std::string &file) {
+  if (file.find_first_of("\\/") != std::string::npos) return file;
+  return machine().windows_directory + "\\" + file;
+}
+
+std::string key_of(const std::string &line) { return lower_ascii(trim(line.substr(0, line.find('=')))); }
+
+// Replaces the file's text, creating the file when missing.
+void store(const std::string &path, const std::string &text) {
+  if (File *file = find_file(path)) {
+    file->bytes = text;
+  } else {
+    machine().files.push_back(File{path, text, FILE_ATTRIBUTE_ARCHIVE, false, {}});
+  }
+}
+
+std::string text_of(const std::string &path) {
+  const File *file = find_file(path);
+  return file ? file->bytes : std::string();
+}
+
+}  // namespace
+
+bool read_section(const std::string &text, const std::string &section, std::vector<std::string> &lines) {
+  bool inside = false;
+  bool found = false;
+  for (const std::string &raw : split_lines(text)) {
+    std::string name;
+    if (header(raw, name)) {
+      // A repeated section is not read: the first one is the section.
+      if (found) break;
+      inside = found = lower_ascii(name) == lower_ascii(trim(section));
+      continue;
+    }
+    std::string line = trim(raw);
+    if (inside && !line.empty() && line[0] != ';') lines.push_back(line);
+  }
+  return found;
+}
+
+std::string replace_section(const std::string &text, const std::string &section,
+                            const std::vector<std::string> *lines) {
+  std::vector<std::string> raw = split_lines(text);
+  std::size_t start = 0;
+  while (start < raw.size() && !is_section(raw[start], section)) ++start;
+  if (start == raw.size() && !lines) return text;
+
+  std::vector<std::string> result(raw.begin(), raw.begin() + static_cast<std::ptrdiff_t>(start));
+  if (lines) {
+    result.push_back(start < raw.size() ? raw[start] : "[" + section + "]");
+    result.insert(result.end(), lines->begin(), lines->end());
+  }
+  if (start < raw.size()) {
+    std::size_t end = start + 1;
+    std::string name;
+    while (end < raw.size() && !header(raw[end], name)) ++end;
+    result.insert(result.end(), raw.begin() + static_cast<std::ptrdiff_t>(end), raw.end());
+  }
+  std::string joined;
+  for (const std::string &line : result) joined += line + "\r\n";
+  return joined;
+}
+
+}  // namespace detail
+}  // namespace sim
+
+using namespace sim::detail;
+
+DWORD WINAPI GetPrivateProfileSectionA(LPCSTR section, LPSTR buffer, DWORD size, LPCSTR file) {
+  enter("GetPrivateProfileSectionA");
+  if (!buffer || size == 0) return 0;
+  std::vector<std::string> lines;
+  bool readable = section && file &&
+                  open_check(profile_path(file), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE) == 0;
+  if (readable) read_section(text_of(profile_path(file)), section, lines);
+
+  std::string list;  // each line with its terminator, without the closing one
+  for (const std::string &line : lines) list += line + '\0';
+  if (list.size() + 1 <= size) {
+    std::memcpy(buffer, list.data(), list.size());
+    buffer[list.size()] = 0;
+    if (list.empty() && size >= 2) buffer[1] = 0;
+    return static_cast<DWORD>(list.size());
+  }
+  // Windows' documented answer for a section that does not fit: the list
+  // cut at the capacity, closed by two zeros, and the count size - 2.
+  if (size < 2) {
+    buffer[0] = 0;
+    return 0;
+  }
+  std::memcpy(buffer, list.data(), size - 2);
+  buffer[size - 2] = 0;
+  buffer[size - 1] = 0;
+  return size - 2;
+}
+
+BOOL WINAPI WritePrivateProfileSectionA(LPCSTR section, LPCSTR data, LPCSTR file) {
+  enter("WritePrivateProfileSectionA");
+  std::string line = "write-section " + show(file) + " [" + show(section) + "]";
+  DWORD error = section && file ? write_check(profile_path(file)) : ERROR_INVALID_PARAMETER;
+  record(line, error == 0);
+  if (error) {
+    set_error(error);
+    return FALSE;
+  }
+  std::vector<std::string> lines;
+  for (LPCSTR entry = data; entry && *entry; entry += std::strlen(entry) + 1)
+    if (std::strchr(entry, '=')) lines.push_back(entry);
+  std::string path = profile_path(file);
+  store(path, replace_section(text_of(path), section, data ? &lines : nullptr));
+  return TRUE;
+}
+
+BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
+  enter("WritePrivateProfileStringA");
+  if (!section && !key && !value) {
+    // Flushing the cache. NT answers FALSE here; the call is still made.
+    record("flush " + show(file), true);
+    return FALSE;
+  }
+  std::string line = "write-string " + show(file) + " [" + show(section) + "]" + (key ? " " + std::string(key) : "");
+  DWORD error = section && file ? write_check(profile_path(file)) : ERROR_INVALID_PARAMETER;
+  record(line, error == 0);
+  if (error) {
+    set_error(error);
+    return FALSE;
+  }
+  std::string path = profile_path(file);
+  std::string text = text_of(path);
+  if (!key) {
+    store(path, replace_section(text, section, nullptr));
+    return TRUE;
+  }
+  std::vector<std::string> lines;
+  if (!read_section(text, section, lines) && !value) return TRUE;
+  std::vector<std::string> kept;
+  bool replaced = false;
+  for (const std::string &entry : lines) {
+    if (key_of(entry) != key_of(key)) {
+      kept.push_back(entry);
+    } else if (value && !replaced) {
+      kept.push_back(std::string(key) + "=" + value);
+      replaced = true;
+    }
+  }
+  if (value && !replaced) kept.push_back(std::string(key) + "=" + value);
+  store(path, replace_section(text, section, &kept));
+  return TRUE;
+}

@@ -1,0 +1,198 @@
+// Version resources, handed out as self-describing blocks.
+//
+// A block is this simulation's own format, little-endian:
+//   0  "SVER"
+//   4  DWORD  length of the whole block in bytes
+//   8  WORD   flags: 1 the reported length counts the terminator,
+//                    2 the strings have no terminator
+//   10 WORD   n, the number of translations
+//   12 n x (WORD language, WORD code page)      "\VarFileInfo\Translation"
+//   12 + 4n   n x (DWORD offset, DWORD length)  the FileVersion string of
+//             each translation; offset 0 when it has none
+//   then the strings, the first translation's last, so that an
+//   unterminated one runs to the very end of the block.
+// Queries read only the block, never past its recorded length.
+#include <cctype>
+#include <cstring>
+
+#include "state.h"
+
+namespace sim {
+namespace detail {
+namespace {
+
+const char MAGIC[4] = {'S', 'V', 'E', 'R'};
+const DWORD HEADER = 12;
+const WORD COUNTS_TERMINATOR = 1;
+const WORD UNTERMINATED = 2;
+
+void put16(std::string &block, std::size_t at, WORD value) {
+  block[at] = static_cast<char>(value & 0xFF);
+  block[at + 1] = static_cast<char>(value >> 8);
+}
+
+void put32(std::string &block, std::size_t at, DWORD value) {
+  put16(block, at, static_cast<WORD>(value & 0xFFFF));
+  put16(block, at + 2, static_cast<WORD>(value >> 16));
+}
+
+void put32(BYTE *block, DWORD value) {
+  for (int i = 0; i < 4; ++i) block[i] = static_cast<BYTE>(value >> (8 * i));
+}
+
+WORD get16(const BYTE *at) { return static_cast<WORD>(at[0] | at[1] << 8); }
+DWORD get32(const BYTE *at) { return get16(at) | static_cast<DWORD>(get16(at + 2)) << 16; }
+
+std::string serialize(const VersionResource &resource) {
+  const std::vector<Translation> &translations = resource.translations;
+  const std::size_t n = translations.size();
+  std::string block(HEADER + 12 * n, '\0');
+  std::memcpy(&block[0], MAGIC, 4);
+  put16(block, 8,
+        static_cast<WORD>((resource.length_counts_terminator ? COUNTS_TERMINATOR : 0) |
+                          (resource.unterminated ? UNTERMINATED : 0)));
+  put16(block, 10, static_cast<WORD>(n));
+  for (std::size_t i = 0; i < n; ++i) {
+    put16(block, HEADER + 4 * i, translations[i].language);
+    put16(block, HEADER + 4 * i + 2, translations[i].code_page);
+  }
+  for (std::size_t i = n; i-- > 0;) {
+    if (!translations[i].has_file_version) continue;
+    const std::string &text = translations[i].file_version;
+    put32(block, HEADER + 4 * n + 8 * i, static_cast<DWORD>(block.size()));
+    put32(block, HEADER + 4 * n + 8 * i + 4, static_cast<DWORD>(text.size()));
+    block += text;
+    if (!resource.unterminated) block += '\0';
+  }
+  put32(block, 4, static_cast<DWORD>(block.size()));
+  return block;
+}
+
+bool same_text(const std::string &a, const char *b) { return lower_ascii(a) == b; }
+
+bool parse_hex(const std::string &text, DWORD &value) {
+  if (text.size() != 8) return false;
+  value = 0;
+  for (char c : text) {
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+    value = value << 4 | static_cast<DWORD>(std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
+                                                                                         : std::tolower(c) - 'a' + 10);
+  }
+  return true;
+}
+
+// The block of a readable file with a resource, or the error.
+DWORD version_block(LPCSTR name, std::string &block) {
+  if (!name) return ERROR_INVALID_PARAMETER;
+  // Windows maps the file as a data file, which a running image allows.
+  if (DWORD error = open_check(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE)) return error;
+  const File *file = find_file(name);
+  if (!file->has_version) return ERROR_RESOURCE_TYPE_NOT_FOUND;
+  block = serialize(file->version);
+  return 0;
+}
+
+}  // namespace
+}  // namespace detail
+
+using namespace detail;
+
+void set_version(const std::string &path, const VersionResource &resource) {
+  File *file = find_file(path);
+  if (!file) {
+    fault("set_version: no file " + path);
+    return;
+  }
+  file->has_version = true;
+  file->version = resource;
+}
+
+void set_file_version(const std::string &path, const std::string &file_version) {
+  VersionResource resource;
+  resource.translations.push_back(Translation{0x0409, 0x04b0, true, file_version});
+  set_version(path, resource);
+}
+
+}  // namespace sim
+
+using namespace sim::detail;
+
+DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR name, LPDWORD handle) {
+  enter("GetFileVersionInfoSizeA");
+  if (handle) *handle = 0;
+  std::string block;
+  if (DWORD error = version_block(name, block)) {
+    // A successful size query is half of a read; the journal has the read.
+    record("read-version " + show(name), false);
+    set_error(error);
+    return 0;
+  }
+  return static_cast<DWORD>(block.size());
+}
+
+BOOL WINAPI GetFileVersionInfoA(LPCSTR name, DWORD, DWORD size, LPVOID data) {
+  enter("GetFileVersionInfoA");
+  std::string block;
+  DWORD error = data ? version_block(name, block) : ERROR_INVALID_PARAMETER;
+  if (!error && size < HEADER) error = ERROR_INSUFFICIENT_BUFFER;
+  record("read-version " + show(name), error == 0);
+  if (error) {
+    set_error(error);
+    return FALSE;
+  }
+  // Windows copies what fits. The copy records its own length, so that a
+  // cut block is read as far as it goes and no further.
+  DWORD copied = size < block.size() ? size : static_cast<DWORD>(block.size());
+  std::memcpy(data, block.data(), copied);
+  put32(static_cast<BYTE *>(data) + 4, copied);
+  return TRUE;
+}
+
+BOOL WINAPI VerQueryValueA(LPCVOID block, LPCSTR sub_block, LPVOID *buffer, PUINT length) {
+  enter("VerQueryValueA");
+  if (!block || !sub_block || !buffer) return FALSE;
+  const BYTE *bytes = static_cast<const BYTE *>(block);
+  if (std::memcmp(bytes, MAGIC, 4) != 0) return FALSE;
+  const DWORD total = get32(bytes + 4);
+  const WORD flags = get16(bytes + 8);
+  const DWORD n = get16(bytes + 10);
+  if (total < HEADER + 12 * n) return FALSE;
+
+  std::vector<std::string> parts;
+  std::string part;
+  for (const char *c = sub_block;; ++c) {
+    if (*c == '\\' || *c == 0) {
+      if (!part.empty()) parts.push_back(part);
+      part.clear();
+      if (*c == 0) break;
+    } else {
+      part += *c;
+    }
+  }
+
+  if (parts.size() == 2 && same_text(parts[0], "varfileinfo") && same_text(parts[1], "translation")) {
+    if (n == 0) return FALSE;
+    *buffer = const_cast<BYTE *>(bytes + HEADER);
+    if (length) *length = 4 * n;
+    return TRUE;
+  }
+
+  DWORD wanted;
+  if (parts.size() != 3 || !same_text(parts[0], "stringfileinfo") || !parse_hex(parts[1], wanted) ||
+      !same_text(parts[2], "fileversion"))
+    return FALSE;
+  for (DWORD i = 0; i < n; ++i) {
+    const BYTE *translation = bytes + HEADER + 4 * i;
+    if (get16(translation) != wanted >> 16 || get16(translation + 2) != (wanted & 0xFFFF)) continue;
+    const BYTE *entry = bytes + HEADER + 4 * n + 8 * i;
+    const DWORD offset = get32(entry);
+    const DWORD chars = get32(entry + 4);
+    const bool terminated = !(flags & UNTERMINATED);
+    if (offset == 0) continue;
+    if (offset < HEADER + 12 * n || offset > total || total - offset < chars + (terminated ? 1 : 0)) return FALSE;
+    *buffer = const_cast<BYTE *>(bytes + offset);
+    if (length) *length = chars + (terminated && (flags & COUNTS_TERMINATOR) ? 1 : 0);
+    return TRUE;
+  }
+  return FALSE;
+}
