@@ -314,10 +314,13 @@ TEST_F(SimVersion, DamagedAndCutBlocksAreNeverReadPastTheirEnd) {
   UINT length = 0;
   ASSERT_TRUE(VerQueryValueA(block.data(), "\\StringFileInfo\\040904b0\\FileVersion", &value, &length));
   EXPECT_EQ(8u, length);
-  EXPECT_EQ(block.data() + block.size(), static_cast<char *>(value) + length);
+  // The resource ends with the string; after it come only the spare bytes
+  // that the size asked for, and they hold no terminator.
+  const char *end = static_cast<char *>(value) + length;
+  EXPECT_EQ(std::string::npos, std::string(end, static_cast<const char *>(block.data() + block.size())).find('\0'));
 
   // A copy cut short keeps its head; what was cut off is not found.
-  std::vector<char> cut = version_block(TARGET, static_cast<DWORD>(block.size()) - 1);
+  std::vector<char> cut = version_block(TARGET, static_cast<DWORD>(end - block.data()) - 1);
   EXPECT_TRUE(VerQueryValueA(cut.data(), "\\VarFileInfo\\Translation", &value, &length));
   EXPECT_FALSE(VerQueryValueA(cut.data(), "\\StringFileInfo\\040904b0\\FileVersion", &value, &length));
 

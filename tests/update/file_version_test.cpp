@@ -50,6 +50,9 @@ TEST_F(FileVersionTest, FilesWithoutUsableVersionGiveNothing) {
   give({{{0x0409, 1200, true, "1.0"}}});
   sim::hold("C:\\T50\\TrvAvc.dll", sim::Hold::exclusive);
   EXPECT_EQ(0, read());
+  sim::release("C:\\T50\\TrvAvc.dll");
+  sim::fail_heap_allocations();
+  EXPECT_EQ(0, read());
   EXPECT_STREQ("untouched", version);
 }
 

@@ -25,6 +25,11 @@ const char MAGIC[4] = {'S', 'V', 'E', 'R'};
 const DWORD HEADER = 12;
 const WORD COUNTS_TERMINATOR = 1;
 const WORD UNTERMINATED = 2;
+// Like NT, the size asked for is larger than the resource itself (NT keeps
+// ANSI conversions there). The spare bytes are not zeros: a reader that
+// runs past a string finds no terminator for free.
+const DWORD SPARE = 16;
+const BYTE SPARE_FILL = 0xCD;
 
 void put16(std::string &block, std::size_t at, WORD value) {
   block[at] = static_cast<char>(value & 0xFF);
@@ -127,7 +132,7 @@ DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR name, LPDWORD handle) {
     set_error(error);
     return 0;
   }
-  return static_cast<DWORD>(block.size());
+  return static_cast<DWORD>(block.size()) + SPARE;
 }
 
 BOOL WINAPI GetFileVersionInfoA(LPCSTR name, DWORD, DWORD size, LPVOID data) {
@@ -143,7 +148,9 @@ BOOL WINAPI GetFileVersionInfoA(LPCSTR name, DWORD, DWORD size, LPVOID data) {
   // Windows copies what fits. The copy records its own length, so that a
   // cut block is read as far as it goes and no further.
   DWORD copied = size < block.size() ? size : static_cast<DWORD>(block.size());
+  DWORD spare = size - copied < SPARE ? size - copied : SPARE;
   std::memcpy(data, block.data(), copied);
+  std::memset(static_cast<BYTE *>(data) + copied, SPARE_FILL, spare);
   put32(static_cast<BYTE *>(data) + 4, copied);
   return TRUE;
 }
