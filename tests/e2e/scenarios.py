@@ -1,0 +1,533 @@
+"""The end-to-end scenarios: the shipped TRV60UPDATE.EXE on Wine, one fresh
+machine per scenario, every box read back from the screen and answered."""
+
+import functools
+
+from harness import fixture, plain_file
+
+SCENARIOS = []
+
+
+def scenario(group, lang="en", win98=False, unprivileged=False):
+    def register(fn):
+        SCENARIOS.append(dict(group=group, name=fn.__name__, fn=fn, lang=lang, win98=win98, unprivileged=unprivileged,
+                              doc=(fn.__doc__ or "").strip()))
+        return fn
+    return register
+
+
+EN = {1: "PELLAXION-ZEL1/2 or TRAVEN-60 is not found.",
+      2: "Can not get version info.",
+      3: "Newer version exist.",
+      4: "Files in use. Please stop application using TRAVEN-60.",
+      5: "Update was succeeded.",
+      7: "No need to update."}
+JA = {4: "ファイルのコピーができません。\nTRAVEN-60を使用しているアプリケーションを\n停止し再度実行してください。",
+      5: "アップデートが終了しました"}
+
+KIT = r"C:\Program Files\TRAVEN-60 Update"
+TRAVEN = r"HKEY_LOCAL_MACHINE\SOFTWARE\Quenvor\TRAVEN-50"
+PELLAXION = r"HKEY_LOCAL_MACHINE\SOFTWARE\Quenvor\PELLAXION\ZEL"
+FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM = 1, 2, 4
+ERROR_FILE_NOT_FOUND = 2
+
+
+# ---------------------------------------------------------------- fixtures
+# FileVersion texts are chosen so that a numeric or case-sensitive comparison,
+# or one that ignores the first listed translation, gives a visibly wrong result.
+
+@functools.cache
+def new_avc():
+    """UPDATE.D_2; its only translation is Japanese, so a fixed 040904b0 query finds nothing."""
+    return fixture(blocks={"041104b0": {"FileVersion": "3.30.010"}}, translations=((0x411, 1200),),
+                   tag="UPDATE.D_2", numeric=(1, 0, 0, 0))
+
+
+@functools.cache
+def new_api():
+    return fixture("3.30.010", tag="UPDATE.D_1", numeric=(1, 0, 0, 0))
+
+
+@functools.cache
+def old(name):
+    """Older by text, newer by the numeric fields."""
+    return fixture("3.30.009", tag="installed " + name, numeric=(9, 9, 9, 9))
+
+
+@functools.cache
+def equal(name):
+    """Same FileVersion text as the payload, different bytes."""
+    return fixture("3.30.010", tag="installed " + name)
+
+
+@functools.cache
+def lib(version, tag, **kw):
+    return fixture(version, tag=tag, **kw)
+
+
+def data(path):
+    return path.read_bytes()
+
+
+# ---------------------------------------------------------------- checks
+
+class Checks:
+    def __init__(self):
+        self.failures = []
+
+    def fail(self, what):
+        self.failures.append(what)
+
+    def eq(self, got, want, what):
+        if got != want:
+            self.fail(f"{what}: got {got!r}, expected {want!r}")
+
+    def true(self, cond, what):
+        if not cond:
+            self.fail(what)
+
+    def run_ok(self, run):
+        """What holds for every run: it started, ended by itself with exit code 0,
+        and every box follows the box convention."""
+        self.eq(run.start_error, None, "the updater could not be started (Win32 error)")
+        self.true(not run.timed_out, "the updater did not end (killed after the time limit)")
+        self.eq(run.stuck, [], "boxes that did not close on OK")
+        self.eq(run.exit_code, 0, "exit code")
+        for box in run.boxes:
+            for p in box.problems():
+                self.fail(f"box {box.text!r}: {p}")
+
+    def boxes(self, run, texts):
+        self.run_ok(run)
+        self.eq(run.texts, texts, "boxes shown, in order")
+
+    def locale(self, run, acp, ui):
+        """Guards against passing for the wrong reason when a locale is not really in effect."""
+        self.eq((run.header.get("acp"), run.header.get("ui_language")), (acp, ui), "Wine's ANSI code page and UI language")
+
+    def content(self, m, winpath, want, what):
+        p = m.c(winpath)
+        if not p.exists():
+            self.fail(f"{what}: {winpath} is missing")
+        elif p.read_bytes() != want:
+            self.fail(f"{what}: {winpath} does not hold the expected bytes")
+
+    def exists(self, m, winpath, what):
+        self.true(m.c(winpath).exists(), f"{what}: {winpath} should exist")
+
+    def gone(self, m, winpath, what):
+        self.true(not m.c(winpath).exists(), f"{what}: {winpath} should be gone")
+
+    def pending(self, m, entries, what):
+        got = [e for e in m.one("pending").split("|") if e]
+        self.eq(got, [rf"\??\{p} => " for p in entries], what)
+
+
+# ---------------------------------------------------------------- machine set-up
+
+def reg_text(key, **values):
+    lines = [f"[{key}]"]
+    for name, value in values.items():
+        if isinstance(value, str):
+            lines.append(f'"{name}"="' + value.replace("\\", "\\\\").replace('"', '\\"') + '"')
+        elif isinstance(value, bytes):
+            lines.append(f'"{name}"=hex:' + ",".join(f"{b:02x}" for b in value))
+        else:
+            lines.append(f'"{name}"=dword:{value:08x}')
+    return "\n".join(lines) + "\n\n"
+
+
+def ship(m, kit=KIT, avc=None, api=None):
+    """The updater as delivered: TRV60UPDATE.EXE with its two payloads beside it."""
+    m.put_updater(kit)
+    if avc is not False:
+        m.put(rf"{kit}\UPDATE.D_2", data(avc or new_avc()))
+    if api is not False:
+        m.put(rf"{kit}\UPDATE.D_1", data(api or new_api()))
+    return rf"{kit}\TRV60UPDATE.EXE"
+
+
+def install(m, directory, avc=None, api=None):
+    """Puts libraries into an installation directory (None: absent)."""
+    base = directory.rstrip("\\")
+    m.c(base).mkdir(parents=True, exist_ok=True)
+    if avc:
+        m.put(rf"{base}\TrvAvc.dll", data(avc))
+    if api:
+        m.put(rf"{base}\TrvApi.dll", data(api))
+
+
+def quoted(exe, tail=""):
+    return f'"{exe}"' + (" " + tail if tail else "")
+
+
+def missing_text(m, path):
+    """The box of a file that cannot be opened: the system's own reason, then the path."""
+    return m.one("message", ERROR_FILE_NOT_FOUND) + "  \n\n[ " + path + "  ]"
+
+
+def payloads_kept(m, t, exe, kit=KIT):
+    t.exists(m, exe, "without the switch the updater stays")
+    t.exists(m, rf"{kit}\UPDATE.D_1", "without the switch the payload stays")
+    t.exists(m, rf"{kit}\UPDATE.D_2", "without the switch the payload stays")
+    t.pending(m, [], "without the switch nothing is scheduled")
+
+
+def removed_after_restart(m, t, exe, kit=KIT):
+    """With the switch on the NT family: payloads gone at once, the running
+    executable scheduled and gone only after the next restart."""
+    t.gone(m, rf"{kit}\UPDATE.D_1", "payload deleted at once")
+    t.gone(m, rf"{kit}\UPDATE.D_2", "payload deleted at once")
+    t.exists(m, exe, "the executable survives until the restart")
+    t.pending(m, [exe], "only the executable is scheduled for deletion")
+    m.restart()
+    t.gone(m, exe, "the executable after the restart")
+
+
+# ================================================================ outcomes
+
+@scenario("outcome")
+def neither_installed(m, t):
+    """No product in the registry, "-D": message 1, then self-removal all the same."""
+    exe = ship(m)
+    run = m.run(quoted(exe, "-D"))
+    t.boxes(run, [EN[1]])
+    removed_after_restart(m, t, exe)
+
+
+@scenario("outcome")
+def both_values_empty_no_switch(m, t):
+    """Both registry values present but empty count as not installed; no switch, nothing removed."""
+    exe = ship(m)
+    install(m, r"C:\TRV50", avc=old("TrvAvc.dll"), api=old("TrvApi.dll"))
+    m.registry(reg_text(TRAVEN, Path="") + reg_text(PELLAXION, InstallDir=""))
+    run = m.run(quoted(exe))
+    t.boxes(run, [EN[1]])
+    t.content(m, r"C:\TRV50\TrvAvc.dll", data(old("TrvAvc.dll")), "library of a product counted as absent")
+    payloads_kept(m, t, exe)
+
+
+@scenario("outcome")
+def traven50_older_and_equal_with_switch(m, t):
+    """TRAVEN-50 only, TrvAvc older and TrvApi equal, "/d": success; the older one replaced
+    byte for byte and left with normal attributes, the equal one untouched, payloads gone
+    at once, the executable gone after the restart."""
+    exe = ship(m)
+    inst = r"C:\Program Files\TRAVEN-50"
+    install(m, inst, avc=old("TrvAvc.dll"), api=equal("TrvApi.dll"))
+    m.registry(reg_text(TRAVEN, Path=inst))
+    run = m.run(quoted(exe, "/d"))
+    t.boxes(run, [EN[5]])
+    t.content(m, rf"{inst}\TrvAvc.dll", data(new_avc()), "older library replaced by UPDATE.D_2")
+    t.content(m, rf"{inst}\TrvApi.dll", data(equal("TrvApi.dll")), "equal library left alone")
+    attrs = m.one("attrs", rf"{inst}\TrvAvc.dll")
+    t.true(attrs and not int(attrs) & FILE_ATTRIBUTE_READONLY, f"replaced library attributes {attrs}")
+    removed_after_restart(m, t, exe)
+
+
+@scenario("outcome")
+def equal_and_older_payloads(m, t):
+    """Payloads equal (differing only in letter case) and older by text though newer
+    by number: "Newer version exist.", nothing copied."""
+    exe = ship(m, avc=lib("1.00.a", "UPDATE.D_2"), api=lib("10.0", "UPDATE.D_1", numeric=(10, 0, 0, 0)))
+    inst = r"C:\TRV50"
+    avc, api = lib("1.00.A", "installed TrvAvc.dll"), lib("9.0", "installed TrvApi.dll", numeric=(9, 0, 0, 0))
+    install(m, inst, avc=avc, api=api)
+    m.registry(reg_text(TRAVEN, Path=inst))
+    run = m.run(quoted(exe))
+    t.boxes(run, [EN[3]])
+    t.content(m, rf"{inst}\TrvAvc.dll", data(avc), "1.00.a is not newer than 1.00.A")
+    t.content(m, rf"{inst}\TrvApi.dll", data(api), "10.0 is not newer than 9.0 as text")
+    payloads_kept(m, t, exe)
+
+
+@scenario("outcome")
+def pellaxion_without_libraries(m, t):
+    """PELLAXION-ZEL installed without the libraries, TRAVEN-50 absent: "No need to update."."""
+    exe = ship(m)
+    m.c(r"C:\PELLAXION").mkdir(parents=True)
+    m.registry(reg_text(PELLAXION, InstallDir=r"C:\PELLAXION"))
+    run = m.run(quoted(exe))
+    t.boxes(run, [EN[7]])
+    t.gone(m, r"C:\PELLAXION\TrvAvc.dll", "no library is created")
+    payloads_kept(m, t, exe)
+
+
+@scenario("outcome")
+def pellaxion_replaces_then_misses_a_target(m, t):
+    """PELLAXION-ZEL's quiet pass replaces TrvAvc and then finds no TrvApi: the
+    replacement is reported (message 5). The tail C:/data/setup holds "/d", so the
+    updater removes itself too."""
+    exe = ship(m)
+    install(m, r"C:\PZ", avc=old("TrvAvc.dll"))
+    m.registry(reg_text(PELLAXION, InstallDir=r"C:\PZ"))
+    run = m.run(quoted(exe, "C:/data/setup"))
+    t.boxes(run, [EN[5]])
+    t.content(m, r"C:\PZ\TrvAvc.dll", data(new_avc()), "older library replaced")
+    t.gone(m, r"C:\PZ\TrvApi.dll", "the missing library is not created")
+    removed_after_restart(m, t, exe)
+
+
+@scenario("outcome")
+def both_installations(m, t):
+    """Both products, one library to replace in each; install directories with and without
+    a trailing backslash; "9.0" is newer than "10.0" as text."""
+    exe = ship(m, api=lib("9.0", "UPDATE.D_1"))
+    install(m, r"C:\PZ", avc=old("TrvAvc.dll"), api=lib("9.0", "PZ TrvApi.dll"))
+    install(m, r"C:\TRV50", avc=equal("TrvAvc.dll"), api=lib("10.0", "TRV50 TrvApi.dll", numeric=(10, 0, 0, 0)))
+    m.registry(reg_text(PELLAXION, InstallDir=r"C:\PZ") + reg_text(TRAVEN, Path="C:\\TRV50\\"))
+    run = m.run(quoted(exe))
+    t.boxes(run, [EN[5]])
+    t.content(m, r"C:\PZ\TrvAvc.dll", data(new_avc()), "PELLAXION-ZEL's older TrvAvc replaced")
+    t.content(m, r"C:\PZ\TrvApi.dll", data(lib("9.0", "PZ TrvApi.dll")), "PELLAXION-ZEL's equal TrvApi left alone")
+    t.content(m, r"C:\TRV50\TrvAvc.dll", data(equal("TrvAvc.dll")), "TRAVEN-50's equal TrvAvc left alone")
+    t.content(m, r"C:\TRV50\TrvApi.dll", data(lib("9.0", "UPDATE.D_1")), "TRAVEN-50's TrvApi 10.0 replaced by 9.0")
+    payloads_kept(m, t, exe)
+
+
+# ================================================================ failures
+
+@scenario("failure")
+def missing_target_after_other_installation_updated(m, t):
+    """PELLAXION-ZEL is updated; TRAVEN-50 ("C:\\TRV50\\", trailing backslash) lacks TrvApi:
+    the system's reason and "[ C:\\TRV50\\TrvApi.dll  ]", no outcome box, nothing rolled back."""
+    exe = ship(m)
+    install(m, r"C:\PZ", avc=old("TrvAvc.dll"), api=old("TrvApi.dll"))
+    install(m, r"C:\TRV50", avc=old("TrvAvc.dll"))
+    m.registry(reg_text(PELLAXION, InstallDir=r"C:\PZ") + reg_text(TRAVEN, Path="C:\\TRV50\\"))
+    run = m.run(quoted(exe))
+    t.boxes(run, [missing_text(m, r"C:\TRV50\TrvApi.dll")])
+    t.content(m, r"C:\PZ\TrvAvc.dll", data(new_avc()), "PELLAXION-ZEL's TrvAvc replaced")
+    t.content(m, r"C:\PZ\TrvApi.dll", data(new_api()), "PELLAXION-ZEL's TrvApi replaced")
+    t.content(m, r"C:\TRV50\TrvAvc.dll", data(new_avc()), "TRAVEN-50's TrvAvc replaced before the failure")
+    payloads_kept(m, t, exe)
+
+
+@scenario("failure", unprivileged=True)
+def read_only_target(m, t):
+    """A read-only, hidden, system target is replaced and ends with those attributes
+    cleared; read-only payloads are still deleted at once with "/d". Run by an
+    unprivileged user: Wine run by root overwrites a read-only file where Windows refuses."""
+    exe = ship(m)
+    inst = r"C:\TRV50"
+    install(m, inst, avc=old("TrvAvc.dll"), api=equal("TrvApi.dll"))
+    m.registry(reg_text(TRAVEN, Path=inst))
+    sticky = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM
+    # Wine as a user stores hidden and system only while the file is still writable.
+    m.set_attrs(rf"{inst}\TrvAvc.dll", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)
+    m.set_attrs(rf"{inst}\TrvAvc.dll", sticky)
+    m.set_attrs(rf"{KIT}\UPDATE.D_1", FILE_ATTRIBUTE_READONLY)
+    m.set_attrs(rf"{KIT}\UPDATE.D_2", FILE_ATTRIBUTE_READONLY)
+    t.eq(int(m.one("attrs", rf"{inst}\TrvAvc.dll")) & sticky, sticky, "attributes of the target before the run")
+    run = m.run(quoted(exe, "/d"))
+    t.boxes(run, [EN[5]])
+    t.content(m, rf"{inst}\TrvAvc.dll", data(new_avc()), "read-only library replaced")
+    attrs = m.one("attrs", rf"{inst}\TrvAvc.dll")
+    t.true(attrs != "" and not int(attrs) & sticky, f"attributes of the replaced library: {attrs}")
+    removed_after_restart(m, t, exe)
+
+
+@scenario("failure")
+def target_in_use(m, t):
+    """TrvAvc loaded by a running program: message 4 alone, no outcome box, nothing
+    replaced; "/d" still removes the updater and its payloads."""
+    exe = ship(m)
+    inst = r"C:\TRV50"
+    install(m, inst, avc=old("TrvAvc.dll"), api=old("TrvApi.dll"))
+    m.registry(reg_text(TRAVEN, Path=inst))
+    with m.holding("dll", rf"{inst}\TrvAvc.dll"):
+        run = m.run(quoted(exe, "/d"))
+    t.boxes(run, [EN[4]])
+    t.content(m, rf"{inst}\TrvAvc.dll", data(old("TrvAvc.dll")), "library in use")
+    t.content(m, rf"{inst}\TrvApi.dll", data(old("TrvApi.dll")), "the pass stops at the failed copy")
+    removed_after_restart(m, t, exe)
+
+
+@scenario("failure")
+def missing_payload(m, t):
+    """UPDATE.D_2 is missing and both products are installed: each pass shows the system's
+    reason and "[ path  ]", no outcome box; with "/d" the missing payload is not scheduled."""
+    exe = ship(m, avc=False)
+    install(m, r"C:\PZ", avc=old("TrvAvc.dll"), api=old("TrvApi.dll"))
+    install(m, r"C:\TRV50", avc=old("TrvAvc.dll"), api=old("TrvApi.dll"))
+    m.registry(reg_text(PELLAXION, InstallDir=r"C:\PZ") + reg_text(TRAVEN, Path=r"C:\TRV50"))
+    run = m.run(quoted(exe, "/d"))
+    expected = missing_text(m, rf"{KIT}\UPDATE.D_2")
+    t.boxes(run, [expected, expected])
+    for d in (r"C:\PZ", r"C:\TRV50"):
+        t.content(m, rf"{d}\TrvAvc.dll", data(old("TrvAvc.dll")), "nothing copied")
+        t.content(m, rf"{d}\TrvApi.dll", data(old("TrvApi.dll")), "nothing copied")
+    removed_after_restart(m, t, exe)
+
+
+@scenario("failure")
+def missing_payload_and_quiet_target(m, t):
+    """PELLAXION-ZEL without TrvAvc and UPDATE.D_2 missing too: the payload's box, then
+    "No need to update.", the only way an error box is followed by an outcome."""
+    exe = ship(m, avc=False)
+    m.c(r"C:\PZ").mkdir(parents=True)
+    m.registry(reg_text(PELLAXION, InstallDir=r"C:\PZ"))
+    run = m.run(quoted(exe))
+    t.boxes(run, [missing_text(m, rf"{KIT}\UPDATE.D_2"), EN[7]])
+
+
+@scenario("failure")
+def payload_without_version_resource(m, t):
+    """UPDATE.D_1 is a plain file: message 2 after pair 1 was replaced, no outcome box."""
+    exe = ship(m, api=False)
+    m.put(rf"{KIT}\UPDATE.D_1", plain_file("UPDATE.D_1"))
+    inst = r"C:\TRV50"
+    install(m, inst, avc=old("TrvAvc.dll"), api=old("TrvApi.dll"))
+    m.registry(reg_text(TRAVEN, Path=inst))
+    run = m.run(quoted(exe))
+    t.boxes(run, [EN[2]])
+    t.content(m, rf"{inst}\TrvAvc.dll", data(new_avc()), "pair 1 stays replaced")
+    t.content(m, rf"{inst}\TrvApi.dll", data(old("TrvApi.dll")), "pair 2 not copied")
+    t.content(m, rf"{KIT}\UPDATE.D_1", plain_file("UPDATE.D_1"), "payload")
+
+
+@scenario("failure")
+def version_only_under_a_later_translation(m, t):
+    """The installed TrvAvc lists Japanese/932 first, whose block has no FileVersion, and
+    US English second, whose block has one: message 2, nothing copied."""
+    exe = ship(m)
+    inst = r"C:\TRV50"
+    avc = fixture(blocks={"041103a4": {"ProductVersion": "3.30"}, "040904b0": {"FileVersion": "1.00.000"}},
+                  translations=((0x411, 932), (0x409, 1200)), tag="installed TrvAvc.dll, two translations")
+    install(m, inst, avc=avc, api=old("TrvApi.dll"))
+    m.registry(reg_text(TRAVEN, Path=inst))
+    run = m.run(quoted(exe))
+    t.boxes(run, [EN[2]])
+    t.content(m, rf"{inst}\TrvAvc.dll", data(avc), "library whose version cannot be read")
+    t.content(m, rf"{inst}\TrvApi.dll", data(old("TrvApi.dll")), "the pass stops at the failure")
+
+
+# ================================================================ Japanese user interface
+
+@scenario("japanese", lang="ja")
+def japanese_outcome(m, t):
+    """LC_ALL=ja_JP.UTF-8: the success text from the Japanese string table."""
+    exe = ship(m)
+    install(m, r"C:\TRV50", avc=old("TrvAvc.dll"), api=old("TrvApi.dll"))
+    m.registry(reg_text(TRAVEN, Path=r"C:\TRV50"))
+    run = m.run(quoted(exe))
+    t.locale(run, 932, 0x411)
+    t.boxes(run, [JA[5]])
+    t.content(m, r"C:\TRV50\TrvApi.dll", data(new_api()), "both libraries replaced")
+
+
+@scenario("japanese", lang="ja")
+def japanese_in_use(m, t):
+    """LC_ALL=ja_JP.UTF-8 and TrvAvc in use: the in-use text in three lines."""
+    exe = ship(m)
+    install(m, r"C:\TRV50", avc=old("TrvAvc.dll"), api=old("TrvApi.dll"))
+    m.registry(reg_text(TRAVEN, Path=r"C:\TRV50"))
+    with m.holding("dll", r"C:\TRV50\TrvAvc.dll"):
+        run = m.run(quoted(exe))
+    t.locale(run, 932, 0x411)
+    t.boxes(run, [JA[4]])
+    t.eq(len(run.texts[0].split("\n")) if run.texts else 0, 3, "lines of the in-use text")
+
+
+@scenario("japanese", lang="ja")
+def cp932_directories_with_5c_trail_byte(m, t):
+    """The updater in C:\\表 (0x95 0x5C) and TRAVEN-50 in C:\\ソフト\\表 without a trailing
+    backslash, unquoted command line with "/D": the payloads beside the updater are found,
+    both libraries replaced, and the updater removes itself."""
+    kit = "C:\\表"
+    exe = ship(m, kit=kit)
+    inst = "C:\\ソフト\\表"
+    install(m, inst, avc=old("TrvAvc.dll"), api=old("TrvApi.dll"))
+    m.registry(reg_text(TRAVEN, Path=inst))
+    run = m.run(exe + " /D")
+    t.locale(run, 932, 0x411)
+    t.boxes(run, [JA[5]])
+    t.content(m, inst + "\\TrvAvc.dll", data(new_avc()), "TrvAvc replaced")
+    t.content(m, inst + "\\TrvApi.dll", data(new_api()), "TrvApi replaced")
+    removed_after_restart(m, t, exe, kit=kit)
+
+
+# ================================================================ Windows 9x family
+
+def rename_section(m):
+    """The lines of WinInit.ini's [Rename] section, as the next 9x start would read them."""
+    f = m.windows_dir_file("wininit.ini")
+    if f is None:
+        return None
+    lines, inside = [], False
+    for line in f.read_bytes().decode("cp1252").splitlines():
+        s = line.strip()
+        if s.startswith("["):
+            inside = s.lower() == "[rename]"
+        elif inside and s:
+            lines.append(s)
+    return lines
+
+
+@scenario("win9x", win98=True)
+def win98_long_directory_existing_line(m, t):
+    """Windows 98, updater in a long-named directory, WinInit.ini already holding a line:
+    that line stays first, "Nul=" and the short path of the executable follow, nothing
+    goes through MoveFileExA; the restart deletes the executable."""
+    kit = r"C:\Program Files\TRAVEN-60 Update Kit"
+    exe = ship(m, kit=kit)
+    install(m, r"C:\TRV50", avc=old("TrvAvc.dll"), api=equal("TrvApi.dll"))
+    m.registry(reg_text(TRAVEN, Path=r"C:\TRV50"))
+    m.put(r"C:\leftover.tmp", b"left by an earlier installer\r\n")
+    m.put(r"C:\windows\WININIT.INI", b"[Rename]\r\nNUL=C:\\leftover.tmp\r\n")
+    run = m.run(quoted(exe, "/d"))
+    t.boxes(run, [EN[5]])
+    short = m.one("short", exe)
+    t.true(short and short != exe and " " not in short, f"Wine gives a distinct 8.3 form for {exe}: {short!r}")
+    t.eq(rename_section(m), [r"NUL=C:\leftover.tmp", "Nul=" + short], "[Rename] section of WinInit.ini")
+    t.gone(m, rf"{kit}\UPDATE.D_1", "payload deleted at once")
+    t.gone(m, rf"{kit}\UPDATE.D_2", "payload deleted at once")
+    t.pending(m, [], "the 9x family is not asked through MoveFileExA")
+    t.exists(m, exe, "the executable survives until the restart")
+    m.restart()
+    t.gone(m, exe, "the executable after the restart")
+    t.gone(m, r"C:\leftover.tmp", "the earlier line is still carried out")
+
+
+@scenario("win9x", win98=True)
+def win98_no_wininit_yet(m, t):
+    """Windows 98, no WinInit.ini, nothing installed, "-d": the section is created holding
+    exactly one "Nul=" line, for the executable."""
+    kit = r"C:\UPD"
+    exe = ship(m, kit=kit)
+    run = m.run(quoted(exe, "-d"))
+    t.boxes(run, [EN[1]])
+    short = m.one("short", exe)
+    t.eq(rename_section(m), ["Nul=" + short], "[Rename] section of WinInit.ini")
+    t.gone(m, rf"{kit}\UPDATE.D_1", "payload deleted at once")
+    t.gone(m, rf"{kit}\UPDATE.D_2", "payload deleted at once")
+    t.pending(m, [], "the 9x family is not asked through MoveFileExA")
+    m.restart()
+    t.gone(m, exe, "the executable after the restart")
+
+
+# ================================================================ start-up and discovery
+
+@scenario("start-up")
+def second_instance(m, t):
+    """While a first instance holds the mutex: no box, exit code 0, nothing touched, even with "/d"."""
+    exe = ship(m)
+    install(m, r"C:\TRV50", avc=old("TrvAvc.dll"), api=old("TrvApi.dll"))
+    m.registry(reg_text(TRAVEN, Path=r"C:\TRV50"))
+    with m.holding("mutex", "TRAVEN-60 Update"):
+        run = m.run(quoted(exe, "/d"))
+    t.boxes(run, [])
+    t.content(m, r"C:\TRV50\TrvAvc.dll", data(old("TrvAvc.dll")), "library")
+    payloads_kept(m, t, exe)
+
+
+@scenario("start-up")
+def registry_values_of_other_types(m, t):
+    """TRAVEN-50's Path is REG_BINARY holding "C:\\TRV50" and a zero: taken as the location.
+    PELLAXION-ZEL's InstallDir is a REG_DWORD 0: empty, so not installed."""
+    exe = ship(m)
+    install(m, r"C:\TRV50", avc=old("TrvAvc.dll"), api=equal("TrvApi.dll"))
+    m.registry(reg_text(TRAVEN, Path=b"C:\\TRV50\0") + reg_text(PELLAXION, InstallDir=0))
+    run = m.run(quoted(exe))
+    t.boxes(run, [EN[5]])
+    t.content(m, r"C:\TRV50\TrvAvc.dll", data(new_avc()), "library under the binary value's path")
