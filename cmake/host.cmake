@@ -6,6 +6,13 @@ set(SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-
 add_compile_options(-Wall -Wextra -g ${SANITIZERS})
 add_link_options(${SANITIZERS})
 
+# libFuzzer targets (clang only, the "fuzz" preset): everything is built
+# with the fuzzer's coverage, and tests/fuzz adds one executable a target.
+option(FUZZ "Build the libFuzzer targets of tests/fuzz" OFF)
+if(FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 file(GLOB SIM_SOURCES CONFIGURE_DEPENDS src/platform/host/*.cpp)
 add_library(simwin STATIC ${SIM_SOURCES})
 target_compile_definitions(simwin PRIVATE STRINGS_RC="${CMAKE_SOURCE_DIR}/res/strings.rc")
@@ -21,3 +28,7 @@ target_include_directories(unit_tests PRIVATE tests)
 target_link_libraries(unit_tests PRIVATE logic GTest::gtest_main)
 include(GoogleTest)
 gtest_discover_tests(unit_tests)
+
+if(FUZZ)
+  add_subdirectory(tests/fuzz)
+endif()

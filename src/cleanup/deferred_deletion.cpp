@@ -30,6 +30,15 @@ static LPCSTR short_form(LPCSTR path, LPSTR buffer) {
   return buffer;
 }
 
+// No file name holds a control character, and a line break would start
+// lines of its own in the section, each able to delete any file at the
+// next start.
+static int is_one_line(LPCSTR text) {
+  for (; *text; ++text)
+    if (static_cast<BYTE>(*text) < ' ') return 0;
+  return 1;
+}
+
 static int wininit_path(LPSTR file) {
   bytes_zero(file, MAX_PATH);
   UINT length = GetWindowsDirectoryA(file, MAX_PATH);
@@ -43,6 +52,7 @@ void schedule_deletion_in_wininit(LPCSTR path) {
   char short_path[MAX_PATH];
   if (!wininit_path(file)) return;
   LPCSTR named = short_form(path, short_path);
+  if (!is_one_line(named)) return;
   bytes_zero(section, SECTION_CAPACITY);
   DWORD used = GetPrivateProfileSectionA(RENAME_SECTION, section, SECTION_CAPACITY, file);
   // A section too large for the buffer comes back as capacity - 2.

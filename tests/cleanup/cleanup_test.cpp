@@ -102,6 +102,18 @@ TEST_F(CleanupTest, SectionWithoutRoomIsLeftExactlyAsItWas) {
   }
 }
 
+TEST_F(CleanupTest, PathThatWouldBreakItsLineIsNeverScheduled) {
+  use_9x();
+  put_wininit("[Rename]\r\na=b\r\n");
+  // Each line break would start a line of its own: one that deletes a
+  // system file at the next start, or a section header.
+  schedule_deletion_in_wininit("C:\\KIT\\X\r\nNul=C:\\WINDOWS\\SYSTEM\\KERNEL32.DLL");
+  schedule_deletion_in_wininit("C:\\KIT\\X\n[Other]\nb=c");
+  schedule_deletion_in_wininit("C:\\KIT\\X\tY");
+  EXPECT_EQ(std::vector<std::string>{"a=b"}, sim::wininit_section("Rename"));
+  EXPECT_TRUE(sim::wininit_section("Other").empty());
+}
+
 TEST_F(CleanupTest, NothingIsRemovedWithoutThePlatformVersion) {
   sim::fail_version_query();
   EXPECT_EQ(0, remove_self());

@@ -1,0 +1,329 @@
+// A whole run on a machine the input describes. Whatever the machine, the
+// run returns 0, shows only the boxes the rules allow, and writes, copies
+// over or deletes nothing but the two libraries of each installation it
+// found (each only with its own, newer payload), the executable, its two
+// payloads and WinInit.ini.
+//
+// Input, in order: platform, language, string tables, a rare event (1
+// another instance, 2 no mutex, 3 no platform version, 4 a lost race for
+// the mutex, 5 no heap), the kit's directory and executable name, the
+// executable's file, the two payloads' files; for each installation its
+// registry value and its two libraries' files; WinInit.ini; the
+// command-line tail. A file is: present flag, attributes, holder, version
+// resource (see read_file).
+#include <map>
+#include <tuple>
+
+#include "fuzz_input.h"
+#include "messages/catalogue.h"
+#include "run/run.h"
+
+static const char *const PAYLOADS[2] = {"UPDATE.D_2", "UPDATE.D_1"};
+static const char *const LIBRARIES[2] = {"TrvAvc.dll", "TrvApi.dll"};
+static const char *const KEYS[2] = {"SOFTWARE\\Quenvor\\PELLAXION\\ZEL", "SOFTWARE\\Quenvor\\TRAVEN-50"};
+static const char *const VALUES[2] = {"InstallDir", "Path"};
+static const char WINDOWS[] = "C:\\WINDOWS";
+
+// ---- The machine ----------------------------------------------------------
+
+// Every file put gets bytes of its own, so that a copy shows whose it was.
+struct Files {
+  std::vector<std::string> versions;  // by file number
+  std::vector<bool> readable;
+
+  void read_file(Input &in, const std::string &path) {
+    if (!in.flag()) return;
+    static const DWORD ATTRIBUTES[] = {FILE_ATTRIBUTE_ARCHIVE,  FILE_ATTRIBUTE_NORMAL,
+                                       FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_HIDDEN,
+                                       FILE_ATTRIBUTE_SYSTEM,   FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN};
+    sim::put_file(path, "MZ #" + std::to_string(versions.size()), ATTRIBUTES[in.pick(6)]);
+    switch (in.pick(4)) {
+      case 2: sim::hold(path, sim::Hold::module); break;
+      case 3: sim::hold(path, sim::Hold::exclusive); break;
+    }
+    static const char *const KNOWN[] = {"1.0", "2.0", "1.01.002", "1.01.010", "9.0", "10.0", "2.0a", "1.00.A", ""};
+    // 0 no resource, 1 no translation, 2 a FileVersion, 3 none under the
+    // translation, 4 one without terminator, 5 one whose length leaves the
+    // terminator out.
+    const unsigned kind = in.pick(6);
+    const std::string version = in.pick(2) ? KNOWN[in.pick(9)] : in.c_text(60);
+    sim::VersionResource resource;
+    if (kind >= 2) resource.translations.push_back(sim::Translation{0x0409, 0x04b0, kind != 3, version});
+    resource.unterminated = kind == 4;
+    resource.length_counts_terminator = kind != 5;
+    if (kind != 0) sim::set_version(path, resource);
+    // Only a terminated FileVersion of the first translation that fits
+    // the updater's 50 bytes can be read.
+    versions.push_back(version);
+    readable.push_back(kind >= 2 && kind != 3 && kind != 4 && version.size() < 50);
+  }
+  // The version the bytes of a file stand for, if it can be read.
+  bool version_of(const std::string &bytes, std::string &version) const {
+    if (bytes.compare(0, 4, "MZ #") != 0) return false;
+    size_t number = std::stoul(bytes.substr(4));
+    version = versions[number];
+    return readable[number];
+  }
+};
+
+static std::string kit_directory(Input &in) {
+  switch (in.pick(8)) {
+    case 0: return "C:\\KIT\\";
+    case 1: return "\\\\server\\share\\kit\\";
+    case 2: return "C:\\" + std::string(230 + in.pick(30), 'k') + "\\";
+    case 3: return "C:\\\x95\x5C\\";  // ends in a character whose trail byte is '\'
+    case 4: return "C:/kit/";
+    case 5: return "";
+    case 6: return "C:";
+    default: return in.c_text(300);
+  }
+}
+
+static std::string install_directory(Input &in, const std::string &kit) {
+  switch (in.pick(9)) {
+    case 0: return "C:\\Prog";
+    case 1: return "C:\\Prog\\";
+    case 2: return "c:/prog";
+    case 3: return "\\\\srv\\share\\t50";
+    case 4: return "C:\\" + std::string(235 + in.pick(30), 'i');
+    case 5: return "C:\\\x95\x5C";
+    case 6: return kit;
+    case 7: return WINDOWS;
+    default: return in.c_text(300);
+  }
+}
+
+// The value's bytes: a directory, closed or not and with junk after it,
+// or any bytes at all.
+static std::string registry_bytes(Input &in, const std::string &directory) {
+  switch (in.pick(4)) {
+    case 0: return directory + '\0';
+    case 1: return directory;
+    case 2: return directory + '\0' + in.text(300);
+    default: return in.text(400);
+  }
+}
+
+static DWORD registry_type(Input &in) {
+  static const DWORD TYPES[] = {REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ, REG_NONE};
+  unsigned choice = in.pick(7);
+  return choice < 6 ? TYPES[choice] : in.dword();
+}
+
+// ---- What the rules allow -------------------------------------------------
+
+// The catalogue's texts for a language setting, as the updater shows them.
+struct Catalogue {
+  std::string text[8];
+};
+static Catalogue catalogue(WORD language, UINT code_page, bool tables) {
+  static std::map<std::tuple<WORD, UINT, bool>, Catalogue> known;
+  auto found = known.find(std::make_tuple(language, code_page, tables));
+  if (found != known.end()) return found->second;
+  sim::reset();
+  sim::set_ui_language(language);
+  sim::set_code_page(code_page);
+  if (!tables) sim::remove_string_tables();
+  Catalogue texts;
+  for (UINT id : {MSG_NOT_FOUND, MSG_NO_VERSION_INFO, MSG_NEWER_EXISTS, MSG_FILES_IN_USE, MSG_UPDATED, MSG_NO_NEED}) {
+    show_catalogue_message(FUZZ_INSTANCE, id);
+    texts.text[id] = sim::boxes().back().text;
+  }
+  return known[std::make_tuple(language, code_page, tables)] = texts;
+}
+
+static bool holds_switch(const std::string &tail) {
+  for (const char *s : {"/d", "/D", "-D", "-d"})
+    if (tail.find(s) != std::string::npos) return true;
+  return false;
+}
+
+static bool starts_with(const std::string &text, const char *head) {
+  return text.compare(0, std::strlen(head), head) == 0;
+}
+
+struct Allowed {
+  std::map<std::string, int> lines;  // journal line to the pair it copies, or -1
+  void add(const std::string &line, int pair = -1) {
+    lines[line] = pair;
+    lines[line + " failed"] = pair;
+  }
+};
+
+static void check_boxes(const Catalogue &texts, bool found[2]) {
+  const std::vector<sim::Box> &boxes = sim::boxes();
+  for (const sim::Box &box : boxes) check_box(box);
+  if (!found[0] && !found[1]) {
+    FUZZ_CHECK(boxes.size() == 1 && boxes[0].text == texts.text[MSG_NOT_FOUND]);
+    return;
+  }
+  size_t outcomes = 0, errors = 0, catalogue_errors = 0;
+  for (const sim::Box &box : boxes) {
+    FUZZ_CHECK(box.text != texts.text[MSG_NOT_FOUND]);
+    if (box.text == texts.text[MSG_UPDATED] || box.text == texts.text[MSG_NEWER_EXISTS] ||
+        box.text == texts.text[MSG_NO_NEED]) {
+      ++outcomes;
+      FUZZ_CHECK(&box == &boxes.back());
+    } else {
+      ++errors;
+      catalogue_errors += box.text == texts.text[MSG_NO_VERSION_INFO] || box.text == texts.text[MSG_FILES_IN_USE];
+    }
+  }
+  // A failed pass has shown one error box, or two when the reporting pass
+  // found a library and its payload both missing; it withholds the
+  // outcome, and a pass that shows nothing has not failed.
+  FUZZ_CHECK(outcomes <= 1);
+  FUZZ_CHECK(catalogue_errors <= static_cast<size_t>(found[0] + found[1]));
+  FUZZ_CHECK(errors <= static_cast<size_t>(found[0] + 2 * found[1]));
+  FUZZ_CHECK(errors > 0 || outcomes == 1);
+  // Only the quiet pass goes on after a missing payload, when its library
+  // is missing too.
+  if (outcomes == 1) FUZZ_CHECK(errors == 0 || (errors == 1 && catalogue_errors == 0 && found[0]));
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  Input in(data, size);
+  static const DWORD PLATFORMS[] = {VER_PLATFORM_WIN32_NT, VER_PLATFORM_WIN32_WINDOWS, VER_PLATFORM_WIN32s};
+  const DWORD platform = PLATFORMS[in.pick(3)];
+  static const std::tuple<WORD, UINT> LANGUAGES[] = {
+      {1033, 1252}, {1041, 932}, {1033, 932}, {1031, 1252}, {1041, 1252}};
+  const auto language = LANGUAGES[in.pick(5)];
+  const bool tables = in.pick(8) != 0;
+  const Catalogue texts = catalogue(std::get<0>(language), std::get<1>(language), tables);
+
+  sim::reset();
+  sim::set_platform(platform);
+  sim::set_ui_language(std::get<0>(language));
+  sim::set_code_page(std::get<1>(language));
+  if (!tables) sim::remove_string_tables();
+  const unsigned rare = in.byte();
+  // Another instance runs already (1), or starts between our open and
+  // create (4).
+  const bool other_instance = rare == 1 || rare == 4;
+  if (rare == 1) sim::hold_mutex("TRAVEN-60 Update");
+  if (rare == 2) sim::fail_mutex_creation(ERROR_ACCESS_DENIED);
+  if (rare == 3) sim::fail_version_query();
+  if (rare == 4) sim::on_call("CreateMutexA", [] { sim::hold_mutex("TRAVEN-60 Update"); });
+  if (rare == 5) sim::fail_heap_allocations();
+
+  const std::string kit = kit_directory(in);
+  const std::string module = kit + (in.pick(4) ? "TRV60UPDATE.EXE" : in.c_text(40));
+  sim::set_module_path(module);
+  Files files;
+  files.read_file(in, module);
+  for (const char *payload : PAYLOADS) files.read_file(in, kit + payload);
+
+  std::string directories[2];
+  bool found[2];
+  for (int i = 0; i < 2; ++i) {
+    const unsigned registry = in.pick(4);
+    const std::string directory = install_directory(in, kit);
+    const DWORD type = registry_type(in);
+    const std::string bytes = registry_bytes(in, directory);
+    if (registry == 1) sim::set_key(KEYS[i]);
+    if (registry >= 2) sim::set_value(KEYS[i], VALUES[i], type, bytes);
+    // Found: a value that fits 260 bytes, is closed within them and does
+    // not start with its terminator.
+    directories[i] = bytes.c_str();
+    found[i] = registry >= 2 && bytes.size() <= MAX_PATH && !directories[i].empty() &&
+               (bytes.size() < MAX_PATH || directories[i].size() < bytes.size());
+    if (!directories[i].empty())
+      for (const char *library : LIBRARIES) files.read_file(in, reference_target_path(directories[i], library));
+  }
+  const std::string wininit = std::string(WINDOWS) + "\\WinInit.ini";
+  if (in.flag()) sim::put_file(wininit, in.file_text(1500));
+  const std::vector<std::string> rename_before = sim::wininit_section("Rename");
+  const std::string wininit_before = sim::wininit_text();
+  std::string tail;
+  switch (in.pick(4)) {
+    case 0: break;
+    case 1: tail = "/d"; break;
+    case 2: tail = "-D x"; break;
+    default: tail = in.c_text(200);
+  }
+
+  // What the updater may name: its own path as recorded (the built-in
+  // name when the module's does not fit), the payloads beside it, and the
+  // libraries of the installations found.
+  const std::string own = !module.empty() && module.size() < MAX_PATH ? module : "TRV60UPDATE.EXE";
+  const std::string beside = own.substr(0, reference_split(own).directory_end);
+  const bool removal = holds_switch(tail);
+  Allowed allowed;
+  std::vector<std::string> removable = {own};
+  for (const char *payload : PAYLOADS) removable.push_back(beside + payload);
+  std::vector<std::string> watched = {removable[1], removable[2]};
+  for (int i = 0; i < 2; ++i) {
+    if (!found[i]) continue;
+    for (int pair = 0; pair < 2; ++pair) {
+      const std::string library = reference_target_path(directories[i], LIBRARIES[pair]);
+      watched.push_back(library);
+      allowed.add("attributes " + library + " 0x80");
+      allowed.add("copy " + beside + PAYLOADS[pair] + " > " + library, pair);
+    }
+  }
+  if (removal) {
+    for (const std::string &path : removable) {
+      allowed.add("attributes " + path + " 0x80");
+      allowed.add("delete " + path);
+      allowed.add("move-at-restart " + path);
+    }
+    allowed.add("write-section " + wininit + " [Rename]");
+  }
+
+  // The bytes of every file a copy may read or write, as each copy starts.
+  std::vector<std::map<std::string, std::string>> before_copy;
+  sim::on_call("CopyFileA", [&] {
+    before_copy.emplace_back();
+    for (const std::string &path : watched) before_copy.back()[path] = sim::bytes_of(path);
+  });
+  sim::clear_journal();
+
+  Exact tail_buffer = Exact::of(tail);
+  FUZZ_CHECK(run(FUZZ_INSTANCE, 0, tail_buffer.get(), SW_SHOWDEFAULT) == 0);
+
+  check_machine_clean();
+  if (other_instance) {
+    FUZZ_CHECK(sim::boxes().empty());
+    allowed.lines.clear();
+  } else {
+    check_boxes(texts, found);
+  }
+  size_t copies = 0;
+  for (const std::string &line : sim::journal()) {
+    bool copy = starts_with(line, "copy ");
+    if (!copy && !starts_with(line, "delete ") && !starts_with(line, "attributes ") && !starts_with(line, "move") &&
+        !starts_with(line, "write-section "))
+      continue;
+    auto permitted = allowed.lines.find(line);
+    if (permitted == allowed.lines.end()) fuzz_fail(line.c_str(), __FILE__, __LINE__);
+    if (!copy) continue;
+    const std::map<std::string, std::string> &bytes = before_copy.at(copies++);
+    if (line.size() >= 7 && line.compare(line.size() - 7, 7, " failed") == 0) continue;
+    // A library is replaced only by its own payload, and only by a newer one.
+    const std::string copied = beside + PAYLOADS[permitted->second];
+    const std::string replaced = line.substr(copied.size() + 8);
+    std::string payload_version, library_version;
+    FUZZ_CHECK(files.version_of(bytes.at(copied), payload_version));
+    FUZZ_CHECK(files.version_of(bytes.at(replaced), library_version));
+    FUZZ_CHECK(reference_newer(payload_version, library_version));
+  }
+
+  // Earlier lines of the Rename section stay, in order; only the
+  // updater's own files are added after them.
+  if (sim::wininit_text() != wininit_before) {
+    FUZZ_CHECK(removal && platform != VER_PLATFORM_WIN32_NT);
+    const std::vector<std::string> after = sim::wininit_section("Rename");
+    size_t kept = 0;
+    for (const std::string &line : rename_before) {
+      if (line.find('=') == std::string::npos) continue;
+      FUZZ_CHECK(kept < after.size() && after[kept] == line);
+      ++kept;
+    }
+    for (; kept < after.size(); ++kept) {
+      bool own_file = false;
+      for (const std::string &path : removable) own_file |= after[kept] == "Nul=" + path;
+      FUZZ_CHECK(own_file);
+    }
+  }
+  return 0;
+}
