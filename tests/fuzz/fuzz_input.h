@@ -117,6 +117,13 @@ inline bool reference_newer(const std::string &payload, const std::string &insta
   });
 }
 
+// The removal switch: "/d" or "-d", either case, anywhere in the text.
+inline bool reference_holds_switch(const std::string &text) {
+  for (const char *s : {"/d", "/D", "-D", "-d"})
+    if (text.find(s) != std::string::npos) return true;
+  return false;
+}
+
 // Where each character of the text starts, reading the double-byte
 // characters of the current code page: a lead byte takes the next byte
 // with it, unless it is the last.

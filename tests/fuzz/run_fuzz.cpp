@@ -132,12 +132,6 @@ static Catalogue catalogue(WORD language, UINT code_page, bool tables) {
   return known[std::make_tuple(language, code_page, tables)] = texts;
 }
 
-static bool holds_switch(const std::string &tail) {
-  for (const char *s : {"/d", "/D", "-D", "-d"})
-    if (tail.find(s) != std::string::npos) return true;
-  return false;
-}
-
 static bool starts_with(const std::string &text, const char *head) {
   return text.compare(0, std::strlen(head), head) == 0;
 }
@@ -247,7 +241,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // libraries of the installations found.
   const std::string own = !module.empty() && module.size() < MAX_PATH ? module : "TRV60UPDATE.EXE";
   const std::string beside = own.substr(0, reference_split(own).directory_end);
-  const bool removal = holds_switch(tail);
+  const bool removal = reference_holds_switch(tail);
   Allowed allowed;
   std::vector<std::string> removable = {own};
   for (const char *payload : PAYLOADS) removable.push_back(beside + payload);
