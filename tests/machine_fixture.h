@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/host/machine.h"
+#include "simwin/machine.h"
 
 inline HINSTANCE const INSTANCE = reinterpret_cast<HINSTANCE>(0x400000);
 

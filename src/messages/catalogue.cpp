@@ -2,7 +2,7 @@
 
 #include "platform/text.h"
 
-const char CAPTION[] = "TRAVEN-60 Update";
+static const char CAPTION[] = "TRAVEN-60 Update";
 
 // The English texts, shown when the string table has none for an id.
 static const char *const FALLBACKS[] = {

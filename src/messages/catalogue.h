@@ -13,8 +13,6 @@ enum MessageId {
 
 enum { MESSAGE_CAPACITY = 512 };
 
-extern const char CAPTION[];  // also the name of the single-instance mutex
-
 // The text for the id in the user's language, or its English fallback.
 void show_catalogue_message(HINSTANCE instance, UINT id);
 

@@ -2,11 +2,15 @@
 
 #include "cleanup/self_removal.h"
 #include "command_line.h"
+#include "kit/own_path.h"
 #include "messages/catalogue.h"
-#include "own_path.h"
 #include "platform/text.h"
 #include "update/install_location.h"
 #include "update/update_pass.h"
+
+// The single-instance mutex. It reads like the boxes' caption, but the two
+// are separate names: other instances, of any build, look for this one.
+static const char INSTANCE_NAME[] = "TRAVEN-60 Update";
 
 struct Installation {
   LPCSTR key;
@@ -24,7 +28,7 @@ static const Installation INSTALLATIONS[2] = {
 // mutex could not be created and the run goes on unprotected.
 static int claim_single_instance(HANDLE *mutex) {
   *mutex = 0;
-  HANDLE other = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, CAPTION);
+  HANDLE other = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, INSTANCE_NAME);
   if (other) {
     CloseHandle(other);
     return 0;
@@ -32,7 +36,7 @@ static int claim_single_instance(HANDLE *mutex) {
   // Two instances started together both get past the open; the one that
   // did not create the mutex steps back.
   SetLastError(0);
-  HANDLE own = CreateMutexA(0, FALSE, CAPTION);
+  HANDLE own = CreateMutexA(0, FALSE, INSTANCE_NAME);
   if (own && GetLastError() == ERROR_ALREADY_EXISTS) {
     CloseHandle(own);
     return 0;

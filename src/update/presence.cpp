@@ -32,6 +32,12 @@ static int tail_that_fits(LPCSTR text, int length, int room) {
 }
 
 int check_file_present(LPCSTR path, BYTE report) {
+  // The one place where a path too long for MAX_PATH is refused: it is
+  // never cut, and never handed to the system.
+  if (text_length(path, MAX_PATH) < 0) {
+    if (report) report_unopenable(path, ERROR_FILENAME_EXCED_RANGE);
+    return 0;
+  }
   HANDLE file = CreateFileA(path, 0, 0, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
   if (file != INVALID_HANDLE_VALUE) {
     CloseHandle(file);

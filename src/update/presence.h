@@ -2,8 +2,10 @@
 
 #include "platform/platform.h"
 
-// 1 when the file can be opened (for no access, no sharing). On failure
-// with a non-zero report flag, one box tells the system's reason and the path.
+// 1 when the file can be opened (for no access, no sharing). A path of
+// MAX_PATH bytes or more (up to 1,023) is refused as too long without
+// being opened. On failure with a non-zero report flag, one box tells the
+// system's reason and the path.
 int check_file_present(LPCSTR path, BYTE report);
 
 // The box for a file that cannot be opened: the system's text for the

@@ -2,40 +2,23 @@
 
 #include "file_version.h"
 #include "messages/catalogue.h"
-#include "paths.h"
-#include "payload_table.h"
-#include "presence.h"
+#include "kit/own_path.h"
+#include "kit/paths.h"
+#include "kit/payload_table.h"
 #include "platform/text.h"
-#include "run/own_path.h"
+#include "presence.h"
 
-// Finds the payload beside the executable. A path that would not fit is
-// never cut (a cut path names another file): it counts as a file that
-// cannot be opened, and the box names the whole path it would have had.
+// The payload beside the executable and the library in the installation.
+// Each path is built once, whole; the presence check refuses one that does
+// not fit MAX_PATH (a cut path names another file) and names it whole.
 static int locate_payload(LPSTR path, LPCSTR name) {
-  char drive[DRIVE_CAPACITY];
-  char directory[DIRECTORY_CAPACITY];
-  if (split_own_path(g_own_path, drive, directory, DIRECTORY_CAPACITY) &&
-      join_payload_path(path, MAX_PATH, drive, directory, name))
-    return check_file_present(path, 1);
-  char whole_directory[WHOLE_PATH_CAPACITY];
-  char whole[WHOLE_PATH_CAPACITY];
-  bytes_zero(whole, WHOLE_PATH_CAPACITY);
-  if (split_own_path(g_own_path, drive, whole_directory, WHOLE_PATH_CAPACITY))
-    join_payload_path(whole, WHOLE_PATH_CAPACITY, drive, whole_directory, name);
-  report_unopenable(whole, ERROR_FILENAME_EXCED_RANGE);
-  return 0;
+  payload_path(path, WHOLE_PATH_CAPACITY, name);
+  return check_file_present(path, 1);
 }
 
-// Finds the library in the installation, the same way.
 static int locate_target(LPSTR path, LPCSTR install_directory, LPCSTR name, BYTE report) {
-  if (join_target_path(path, MAX_PATH, install_directory, name)) return check_file_present(path, report);
-  if (report) {
-    char whole[WHOLE_PATH_CAPACITY];
-    bytes_zero(whole, WHOLE_PATH_CAPACITY);
-    join_target_path(whole, WHOLE_PATH_CAPACITY, install_directory, name);
-    report_unopenable(whole, ERROR_FILENAME_EXCED_RANGE);
-  }
-  return 0;
+  join_target_path(path, WHOLE_PATH_CAPACITY, install_directory, name);
+  return check_file_present(path, report);
 }
 
 // 1 when the target was replaced, 0 when it was not newer, -1 on a
@@ -63,20 +46,21 @@ static int replace_if_newer(HINSTANCE instance, LPCSTR payload, LPCSTR target) {
   return 1;
 }
 
-int update_product(HINSTANCE instance, LPCSTR install_directory, BYTE report_missing_targets) {
+PassResult update_product(HINSTANCE instance, LPCSTR install_directory, BYTE report_missing_targets) {
   int replaced = 0;
   for (int i = 0; i < MAX_PAIRS && PAYLOAD_NAMES[i][0] && TARGET_NAMES[i][0]; ++i) {
-    char payload[MAX_PATH];
-    char target[MAX_PATH];
-    bytes_zero(payload, MAX_PATH);
-    bytes_zero(target, MAX_PATH);
+    char payload[WHOLE_PATH_CAPACITY];
+    char target[WHOLE_PATH_CAPACITY];
+    bytes_zero(payload, WHOLE_PATH_CAPACITY);
+    bytes_zero(target, WHOLE_PATH_CAPACITY);
     // Both checks run first, so that a missing payload is reported even
     // when its library is missing too.
     int target_present = locate_target(target, install_directory, TARGET_NAMES[i], report_missing_targets);
     int payload_present = locate_payload(payload, PAYLOAD_NAMES[i]);
     if (!target_present) {
       if (report_missing_targets) return PASS_FAILED;
-      // Libraries already replaced stay replaced, and the user is told so.
+      // A quiet pass that already replaced a library says so, rather than
+      // letting the run report "No need to update." over a changed library.
       return replaced ? PASS_REPLACED : PASS_NO_TARGET;
     }
     if (!payload_present) return PASS_FAILED;

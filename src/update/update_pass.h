@@ -1,3 +1,4 @@
+// The update pass over one installation: the heart of the updater.
 #pragma once
 
 #include "platform/platform.h"
@@ -10,4 +11,22 @@ enum PassResult {
   PASS_NO_TARGET = 3,   // a library is missing and the pass was quiet about it
 };
 
-int update_product(HINSTANCE instance, LPCSTR install_directory, BYTE report_missing_targets);
+// Walks the payload table in order, at most MAX_PAIRS pairs, until the
+// first empty name. For each pair:
+//   1. builds the library's path in the installation and the payload's
+//      path beside the updater, each once;
+//   2. checks that both can be opened, the library first (quiet unless
+//      report_missing_targets), the payload always reporting; both checks
+//      run before either result is looked at;
+//   3. a library that cannot be opened ends the pass: PASS_FAILED when
+//      reporting, else PASS_NO_TARGET, or PASS_REPLACED when an earlier
+//      pair was already replaced (so that the run does not say "No need to
+//      update." over a library it changed);
+//   4. a payload that cannot be opened ends the pass with PASS_FAILED;
+//   5. reads both FileVersion strings, payload first; either missing shows
+//      message 2 and ends the pass with PASS_FAILED;
+//   6. when the payload's string orders after the library's, replaces the
+//      library; a failure shows message 4 and ends the pass with PASS_FAILED.
+// Libraries replaced before a failure stay replaced. After the last pair:
+// PASS_REPLACED when any library was replaced, else PASS_UP_TO_DATE.
+PassResult update_product(HINSTANCE instance, LPCSTR install_directory, BYTE report_missing_targets);

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/host/machine.h"
+#include "simwin/machine.h"
 
 // A failed check must crash, so that libFuzzer keeps the input.
 #define FUZZ_CHECK(condition) ((condition) ? (void)0 : fuzz_fail(#condition, __FILE__, __LINE__))

@@ -4,7 +4,8 @@
 // Input: code page flag, own path, split capacity choice, install
 // directory, name, join capacity.
 #include "fuzz_input.h"
-#include "update/paths.h"
+#include "kit/own_path.h"
+#include "kit/paths.h"
 
 static size_t capacity_from(Input &in) {
   switch (in.pick(3)) {
@@ -48,10 +49,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (name.empty()) name = "TrvAvc.dll";
   const size_t capacity = capacity_from(in);
 
+  // The payload's path is the own folder, split once when the path is
+  // recorded, and the name.
+  sim::set_module_path(own);
+  record_own_path(reinterpret_cast<HINSTANCE>(0x400000));
+  std::string folder;
+  if (own.size() < MAX_PATH) {
+    std::string whole_drive, whole_directory;
+    check_split(own, MAX_PATH, whole_drive, whole_directory);
+    folder = whole_drive + whole_directory;
+  }
+  FUZZ_CHECK(folder == own_folder());
   Exact payload(capacity);
-  int ok = join_payload_path(payload.get(), static_cast<int>(capacity), Exact::of(drive).get(),
-                             Exact::of(directory).get(), Exact::of(name).get());
-  check_join(payload, capacity, ok, drive + directory + name);
+  int ok = payload_path(payload.get(), static_cast<int>(capacity), Exact::of(name).get());
+  check_join(payload, capacity, ok, folder + name);
 
   Exact target(capacity);
   ok = join_target_path(target.get(), static_cast<int>(capacity), Exact::at_most(install, MAX_PATH).get(),

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/host/machine.h"
+#include "simwin/machine.h"
 
 namespace {
 

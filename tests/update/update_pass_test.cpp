@@ -3,7 +3,7 @@
 #include <string>
 
 #include "machine_fixture.h"
-#include "run/own_path.h"
+#include "kit/own_path.h"
 #include "run/run.h"
 
 class UpdatePassTest : public MachineTest {

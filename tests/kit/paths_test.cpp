@@ -1,4 +1,6 @@
-#include "update/paths.h"
+#include "kit/paths.h"
+
+#include "kit/own_path.h"
 
 #include <string>
 
@@ -76,7 +78,12 @@ TEST_F(PathsTest, PathsThatWouldNotFitAreRefusedNotCut) {
   EXPECT_EQ("<refused>", target(directory + "i"));
   EXPECT_EQ(directory + "i\\TrvAvc.dll", target(directory + "i", WHOLE_PATH_CAPACITY));
 
-  char path[MAX_PATH] = "untouched";
-  EXPECT_EQ(1, join_payload_path(path, MAX_PATH, "C:", ("\\" + std::string(245, 'k') + "\\").c_str(), "UPDATE.D_2"));
-  EXPECT_EQ(0, join_payload_path(path, MAX_PATH, "C:", ("\\" + std::string(246, 'k') + "\\").c_str(), "UPDATE.D_2"));
+  char path[WHOLE_PATH_CAPACITY] = "untouched";
+  sim::set_module_path("C:\\" + std::string(245, 'k') + "\\T.EXE");
+  record_own_path(INSTANCE);
+  EXPECT_EQ(1, payload_path(path, MAX_PATH, "UPDATE.D_2"));
+  sim::set_module_path("C:\\" + std::string(246, 'k') + "\\T.EXE");
+  record_own_path(INSTANCE);
+  EXPECT_EQ(0, payload_path(path, MAX_PATH, "UPDATE.D_2"));
+  EXPECT_EQ(1, payload_path(path, WHOLE_PATH_CAPACITY, "UPDATE.D_2"));
 }

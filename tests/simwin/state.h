@@ -1,5 +1,5 @@
 // The simulated machine's state, shared by the files of the host build.
-// Nothing outside src/platform/host includes this.
+// Nothing outside tests/simwin includes this.
 #pragma once
 
 #include <cstdint>
@@ -105,13 +105,24 @@ void replace_machine();  // a fresh machine in place of the current one
 void enter(const char *function);
 
 void set_error(DWORD code);
+BOOL fail(DWORD error);  // sets the last error, returns FALSE
 void record(const std::string &line, bool succeeded);
 void fault(const std::string &what);
 std::string show(LPCSTR text);  // "(null)" for a null pointer
 std::string show(const void *handle);
 uintptr_t new_handle();         // a value never handed out before
 
-// ---- Paths (files.cpp) ------------------------------------------------------
+// ---- Paths (paths.cpp) ------------------------------------------------------
+struct Parsed {
+  std::string prefix;               // "\\\\" for UNC, "\\" for a rooted path
+  std::vector<std::string> parts;   // as spelt
+  std::vector<std::string> folded;  // compared
+};
+Parsed parse(const std::string &path);
+// The checks every ANSI path operation makes before it looks at the file:
+// the path must fit the system's MAX_PATH conversion buffer and its
+// directory must exist.
+DWORD path_check(const std::string &path);
 // The canonical form compares as Windows compares: case-insensitively,
 // with "/" and "\" alike, repeated separators and "." collapsed, ".."
 // resolved, a short form known from set_short_name taken for its long form.
@@ -125,11 +136,14 @@ bool parent_exists(const std::string &path);
 // Removes a file without any checks, as the system does at restart.
 void erase_file(const std::string &path);
 
+// ---- Sharing (sharing.cpp) ----------------------------------------------------
 // Where a file operation fails before it touches the file: 0 when the file
 // exists and the access may be granted, else the error.
 DWORD open_check(const std::string &path, DWORD access, DWORD share);
 // The same for writing a file that may not exist yet.
 DWORD write_check(const std::string &path);
+// A running image or loaded library of another process.
+bool module_held(const std::string &path);
 
 // ---- Text (text_cp932.cpp, profile.cpp) --------------------------------------
 bool is_lead_byte(UINT code_page, BYTE value);
@@ -145,6 +159,9 @@ bool read_section(const std::string &text, const std::string &section, std::vect
 // removed when lines is null.
 std::string replace_section(const std::string &text, const std::string &section,
                             const std::vector<std::string> *lines);
+// What WININIT.EXE does before Windows 9x starts: carries out the "Nul="
+// lines of WinInit.ini's "Rename" section and removes the section.
+void run_wininit();
 
 }  // namespace detail
 }  // namespace sim

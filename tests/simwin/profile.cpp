@@ -105,6 +105,27 @@ std::string replace_section(const std::string &text, const std::string &section,
   return joined;
 }
 
+void run_wininit() {
+  // WININIT.EXE deletes the "Nul=" entries and renames WinInit.ini to
+  // WININIT.BAK. Here the section is removed instead, which leaves the same
+  // effect on the next run; a file with nothing else in it goes altogether.
+  const std::string wininit = machine().windows_directory + "\\WinInit.ini";
+  const File *file = find_file(wininit);
+  if (!file) return;
+  const std::string text = file->bytes;  // deleting files below moves this one
+  std::vector<std::string> lines;
+  read_section(text, "Rename", lines);
+  for (const std::string &line : lines) {
+    std::string::size_type equals = line.find('=');
+    if (equals != std::string::npos && key_of(line) == "nul") erase_file(trim(line.substr(equals + 1)));
+  }
+  std::string rest = replace_section(text, "Rename", nullptr);
+  if (rest.find_first_not_of(" \t\r\n") == std::string::npos)
+    erase_file(wininit);
+  else if (File *left = find_file(wininit))
+    left->bytes = rest;
+}
+
 }  // namespace detail
 }  // namespace sim
 

@@ -28,10 +28,6 @@ int split_own_path(LPCSTR own_path, LPSTR drive, LPSTR directory, int directory_
   return 1;
 }
 
-int join_payload_path(LPSTR path, int capacity, LPCSTR drive, LPCSTR directory, LPCSTR name) {
-  return text_join(path, capacity, drive, directory, name);
-}
-
 int join_target_path(LPSTR path, int capacity, LPCSTR install_directory, LPCSTR name) {
   int length = text_length(install_directory, MAX_PATH);
   if (length < 0) return 0;

@@ -6,8 +6,9 @@
 enum {
   DRIVE_CAPACITY = 3,
   DIRECTORY_CAPACITY = 256,  // the own directory may hold 255 bytes
-  // Room for a path that would not fit MAX_PATH, so that a box can still
-  // name it whole.
+  // Room for any folder shorter than MAX_PATH joined with any name of the
+  // payload table, so that a path is built once and a box can name it
+  // whole when it is refused for its length.
   WHOLE_PATH_CAPACITY = 2 * MAX_PATH,
 };
 
@@ -16,9 +17,6 @@ enum {
 // characters. 0 when the directory does not fit its capacity; both parts
 // are then empty.
 int split_own_path(LPCSTR own_path, LPSTR drive, LPSTR directory, int directory_capacity);
-
-// drive + directory + name; 0 when it would not fit the capacity.
-int join_payload_path(LPSTR path, int capacity, LPCSTR drive, LPCSTR directory, LPCSTR name);
 
 // The install directory, one "\" unless it already ends in one, and the
 // name; 0 when it would not fit the capacity.

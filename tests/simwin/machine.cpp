@@ -41,6 +41,11 @@ void enter(const char *function) {
 
 void set_error(DWORD code) { machine().last_error = code; }
 
+BOOL fail(DWORD error) {
+  set_error(error);
+  return FALSE;
+}
+
 void record(const std::string &line, bool succeeded) {
   machine().journal.push_back(succeeded ? line : line + " failed");
 }
@@ -114,32 +119,7 @@ void restart() {
   if (m.platform == VER_PLATFORM_WIN32_NT) {
     for (const std::string &path : m.pending_deletions) detail::erase_file(path);
   } else {
-    // WININIT.EXE runs before Windows 9x starts: it deletes the "Nul="
-    // entries and renames WinInit.ini to WININIT.BAK. Here the section is
-    // removed instead, which leaves the same effect on the next run; a file
-    // with nothing else in it goes altogether.
-    std::string wininit = m.windows_directory + "\\WinInit.ini";
-    if (const detail::File *file = detail::find_file(wininit)) {
-      std::string text = file->bytes;  // deleting files below moves this one
-      std::vector<std::string> lines;
-      detail::read_section(text, "Rename", lines);
-      for (const std::string &line : lines) {
-        std::string::size_type equals = line.find('=');
-        if (equals == std::string::npos) continue;
-        auto trim = [](std::string s) {
-          s.erase(0, s.find_first_not_of(" \t"));
-          s.erase(s.find_last_not_of(" \t") + 1);
-          return s;
-        };
-        if (detail::lower_ascii(trim(line.substr(0, equals))) == "nul")
-          detail::erase_file(trim(line.substr(equals + 1)));
-      }
-      std::string rest = detail::replace_section(text, "Rename", nullptr);
-      if (rest.find_first_not_of(" \t\r\n") == std::string::npos)
-        detail::erase_file(wininit);
-      else if (detail::File *left = detail::find_file(wininit))
-        left->bytes = rest;
-    }
+    detail::run_wininit();
   }
   m.pending_deletions.clear();
 }
