@@ -1,5 +1,7 @@
 #include "run/run.h"
 
+#include <algorithm>
+#include <map>
 #include <string>
 
 #include "machine_fixture.h"
@@ -93,4 +95,67 @@ TEST_F(RunTest, ModulePathThatDoesNotFitIsNeverUsedCut) {
   ASSERT_EQ(1u, sim::boxes().size());
   // The payload is looked for beside the built-in name, in the current directory.
   EXPECT_NE(std::string::npos, sim::boxes()[0].text.find("[ UPDATE.D_2  ]"));
+}
+
+// Every fallible call of a typical "/d" run, in turn, fails: the run must
+// still end in order, whatever the system refuses.
+TEST_F(RunTest, AnyCallThatFailsLeavesTheMachineInOrder) {
+  const std::string libraries[] = {"C:\\T50\\TrvAvc.dll", "C:\\T50\\TrvApi.dll", "C:\\ZEL\\TrvAvc.dll",
+                                   "C:\\ZEL\\TrvApi.dll"};
+  const std::vector<std::string> kit = {EXE, std::string(KIT) + "UPDATE.D_2", std::string(KIT) + "UPDATE.D_1"};
+  const std::vector<std::string> catalogue = {
+      "PELLAXION-ZEL1/2 or TRAVEN-60 is not found.", "Can not get version info.", "Newer version exist.",
+      "Files in use. Please stop application using TRAVEN-60.", "Update was succeeded.", "No need to update."};
+  auto machine = [&](DWORD family) {
+    sim::reset();
+    sim::set_platform(family);
+    put_kit("2.0", "2.0");
+    install(ZEL_KEY, "C:\\ZEL", "1.0", "3.0");
+    install(TRAVEN_KEY, "C:\\T50", "1.0", "1.0");
+  };
+  for (DWORD family : {VER_PLATFORM_WIN32_NT, VER_PLATFORM_WIN32_WINDOWS}) {
+    machine(family);
+    run_with("/d");
+    const int calls = sim::fallible_calls();
+    ASSERT_GT(calls, 20);
+    RecordProperty("calls_family_" + std::to_string(family), calls);
+    for (int k = 1; k <= calls; ++k) {
+      machine(family);
+      std::map<std::string, std::string> before;
+      for (const std::string &path : sim::file_paths()) before[path] = sim::bytes_of(path);
+      sim::fail_call(k, ERROR_ACCESS_DENIED);
+      const std::string where = "family " + std::to_string(family) + ", call " + std::to_string(k);
+      EXPECT_EQ(0, run_with("/d")) << where;
+      const std::string failed = sim::failed_call();
+      EXPECT_FALSE(failed.empty()) << where;
+      for (const sim::Box &box : sim::boxes()) {
+        bool known = std::find(catalogue.begin(), catalogue.end(), box.text) != catalogue.end() ||
+                     (box.text.find("\n\n[ ") != std::string::npos && box.text.size() >= 3 &&
+                      box.text.compare(box.text.size() - 3, 3, "  ]") == 0);
+        EXPECT_TRUE(known) << where << " (" << failed << "): " << box.text;
+        EXPECT_EQ(MB_SYSTEMMODAL | MB_OK, box.style) << where;
+      }
+      EXPECT_EQ(0, sim::open_handles()) << where << " (" << failed << ")";
+      EXPECT_EQ(0, sim::open_keys()) << where << " (" << failed << ")";
+      EXPECT_EQ(0, sim::heap_blocks()) << where << " (" << failed << ")";
+      EXPECT_TRUE(sim::faults().empty()) << where << " (" << failed << ")";
+      sim::restart();
+      for (const std::string &path : sim::file_paths()) {
+        bool allowed = path == sim::wininit_path() || std::count(kit.begin(), kit.end(), path) != 0 ||
+                       std::count(std::begin(libraries), std::end(libraries), path) != 0;
+        if (!allowed) {
+          EXPECT_EQ(before.count(path) ? before[path] : "<new>", sim::bytes_of(path)) << where << ": " << path;
+        }
+      }
+      for (const auto &file : before) {
+        if (std::count(kit.begin(), kit.end(), file.first)) continue;
+        EXPECT_TRUE(sim::exists(file.first)) << where << " (" << failed << "): lost " << file.first;
+      }
+      // A library holds its old bytes or its payload's, whole.
+      for (const std::string &library : libraries) {
+        const std::string bytes = sim::bytes_of(library);
+        EXPECT_TRUE(bytes == before[library] || bytes == "MZ library 2.0") << where << ": " << library;
+      }
+    }
+  }
 }

@@ -35,6 +35,12 @@ std::string bytes_of(const std::string &path) {
   return file ? file->bytes : std::string();
 }
 
+std::vector<std::string> file_paths() {
+  std::vector<std::string> paths;
+  for (const File &file : machine().files) paths.push_back(file.path);
+  return paths;
+}
+
 DWORD attributes_of(const std::string &path) {
   if (const File *file = find_file(path)) return file->attributes;
   return is_directory(path) ? FILE_ATTRIBUTE_DIRECTORY : INVALID_FILE_ATTRIBUTES;
@@ -50,7 +56,10 @@ using namespace sim::detail;
 
 HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD,
                           HANDLE) {
-  enter("CreateFileA");
+  if (DWORD injected = enter("CreateFileA")) {
+    set_error(injected);
+    return INVALID_HANDLE_VALUE;
+  }
   std::string line = "open " + show(name);
   DWORD error = ERROR_INVALID_PARAMETER;
   // Only opening what exists is modelled; creating files is not something
@@ -68,7 +77,9 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
 }
 
 BOOL WINAPI SetFileAttributesA(LPCSTR name, DWORD attributes) {
-  enter("SetFileAttributesA");
+  if (DWORD injected = enter("SetFileAttributesA")) {
+    return fail(injected);
+  }
   char text[16];
   std::snprintf(text, sizeof text, " 0x%02X", attributes);
   std::string line = "attributes " + show(name) + text;
@@ -89,7 +100,9 @@ BOOL WINAPI SetFileAttributesA(LPCSTR name, DWORD attributes) {
 }
 
 BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR target, BOOL fail_if_exists) {
-  enter("CopyFileA");
+  if (DWORD injected = enter("CopyFileA")) {
+    return fail(injected);
+  }
   std::string line = "copy " + show(existing) + " > " + show(target);
   DWORD error = existing && target ? open_check(existing, GENERIC_READ, FILE_SHARE_READ) : ERROR_INVALID_PARAMETER;
   if (!error) error = path_check(target);
@@ -117,7 +130,9 @@ BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR target, BOOL fail_if_exists) {
 }
 
 BOOL WINAPI DeleteFileA(LPCSTR name) {
-  enter("DeleteFileA");
+  if (DWORD injected = enter("DeleteFileA")) {
+    return fail(injected);
+  }
   std::string line = "delete " + show(name);
   DWORD error = name ? open_check(name, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)
                      : ERROR_INVALID_PARAMETER;
@@ -132,7 +147,9 @@ BOOL WINAPI DeleteFileA(LPCSTR name) {
 }
 
 BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
-  enter("MoveFileExA");
+  if (DWORD injected = enter("MoveFileExA")) {
+    return fail(injected);
+  }
   bool at_restart = !target && (flags & MOVEFILE_DELAY_UNTIL_REBOOT);
   std::string line = at_restart ? "move-at-restart " + show(existing) : "move " + show(existing) + " > " + show(target);
   DWORD error = 0;

@@ -56,7 +56,10 @@ BOOL WINAPI IsDBCSLeadByte(BYTE value) {
 }
 
 HANDLE WINAPI OpenMutexA(DWORD, BOOL, LPCSTR name) {
-  enter("OpenMutexA");
+  if (DWORD injected = enter("OpenMutexA")) {
+    set_error(injected);
+    return nullptr;
+  }
   if (!name) {
     set_error(ERROR_INVALID_PARAMETER);
     return nullptr;
@@ -69,7 +72,10 @@ HANDLE WINAPI OpenMutexA(DWORD, BOOL, LPCSTR name) {
 }
 
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL, LPCSTR name) {
-  enter("CreateMutexA");
+  if (DWORD injected = enter("CreateMutexA")) {
+    set_error(injected);
+    return nullptr;
+  }
   if (DWORD error = machine().mutex_failure) {
     set_error(error);
     return nullptr;
@@ -100,7 +106,10 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
 }
 
 DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR name, DWORD size) {
-  enter("GetModuleFileNameA");
+  if (DWORD injected = enter("GetModuleFileNameA")) {
+    set_error(injected);
+    return 0;
+  }
   const std::string &path = machine().module_path;
   const DWORD length = static_cast<DWORD>(path.size());
   if (!name) {
@@ -118,7 +127,9 @@ DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR name, DWORD size) {
 }
 
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
-  enter("GetVersionExA");
+  if (DWORD injected = enter("GetVersionExA")) {
+    return fail(injected);
+  }
   const Machine &m = machine();
   const bool nt = m.platform == VER_PLATFORM_WIN32_NT;
   // 156 is OSVERSIONINFOEXA, which the 9x family does not know.
@@ -153,7 +164,10 @@ BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
 }
 
 UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {
-  enter("GetWindowsDirectoryA");
+  if (DWORD injected = enter("GetWindowsDirectoryA")) {
+    set_error(injected);
+    return 0;
+  }
   const std::string &path = machine().windows_directory;
   const UINT length = static_cast<UINT>(path.size());
   if (!buffer || size < length + 1) return length + 1;
@@ -167,7 +181,7 @@ HANDLE WINAPI GetProcessHeap(void) {
 }
 
 LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T size) {
-  enter("HeapAlloc");
+  if (enter("HeapAlloc")) return nullptr;  // no last error without HEAP_GENERATE_EXCEPTIONS
   Machine &m = machine();
   if (heap != PROCESS_HEAP) {
     fault("HeapAlloc on a heap that is not the process heap " + show(static_cast<const void *>(heap)));

@@ -1,6 +1,7 @@
 // The machine itself: its state, its reset, the journal and the hooks.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "state.h"
 
@@ -27,16 +28,44 @@ void replace_machine() {
   g_machine = new Machine;
 }
 
-void enter(const char *function) {
+namespace {
+// Calls that cannot fail on Windows as the updater makes them: they take
+// part in hooks but not in the count-down.
+const char *const INFALLIBLE[] = {"GetLastError",   "SetLastError", "IsDBCSLeadByte", "GetProcessHeap",
+                                  "CloseHandle",    "HeapFree",     "RegCloseKey"};
+
+bool is_fallible(const char *function) {
+  for (const char *name : INFALLIBLE)
+    if (std::strcmp(name, function) == 0) return false;
+  return true;
+}
+
+// Counts the call down against the armed failure; the error when this is
+// the call that fails.
+DWORD count_down(const char *function) {
+  Machine &m = machine();
+  if (!is_fallible(function)) return 0;
+  ++m.fallible_calls;
+  if (m.failing.countdown <= 0) return 0;
+  if (!m.failing.function.empty() && m.failing.function != function) return 0;
+  if (--m.failing.countdown > 0) return 0;
+  m.failing.fired = function;
+  return m.failing.error;
+}
+}  // namespace
+
+DWORD enter(const char *function) {
   Machine &m = machine();
   auto found = m.hooks.find(function);
-  if (found == m.hooks.end() || m.hooks_running.count(function) != 0) return;
-  // A hook that calls its own function again (a second instance showing a
-  // box from a MessageBoxA hook) gets the plain function, not the hook.
-  m.hooks_running.insert(function);
-  std::vector<std::function<void()>> actions = found->second;
-  for (auto &action : actions) action();
-  machine().hooks_running.erase(function);
+  if (found != m.hooks.end() && m.hooks_running.count(function) == 0) {
+    // A hook that calls its own function again (a second instance showing a
+    // box from a MessageBoxA hook) gets the plain function, not the hook.
+    m.hooks_running.insert(function);
+    std::vector<std::function<void()>> actions = found->second;
+    for (auto &action : actions) action();
+    machine().hooks_running.erase(function);
+  }
+  return count_down(function);
 }
 
 void set_error(DWORD code) { machine().last_error = code; }
@@ -79,6 +108,12 @@ void clear_journal() { machine().journal.clear(); }
 const std::vector<std::string> &faults() { return machine().faults; }
 const std::vector<Box> &boxes() { return machine().boxes; }
 
+void fail_call(int nth, DWORD error, const std::string &function) {
+  machine().failing = detail::Failing{nth, error, function, ""};
+}
+int fallible_calls() { return machine().fallible_calls; }
+const std::string &failed_call() { return machine().failing.fired; }
+
 void on_call(const std::string &function, std::function<void()> action) {
   machine().hooks[function].push_back(std::move(action));
 }
@@ -95,8 +130,10 @@ void remove_string_tables() { machine().string_tables = false; }
 void set_system_message(DWORD code, const std::string &text) { machine().system_messages[code] = text; }
 void set_module_path(const std::string &path) { machine().module_path = path; }
 
+std::string wininit_path() { return machine().windows_directory + "\\WinInit.ini"; }
+
 std::string wininit_text() {
-  const detail::File *file = detail::find_file(machine().windows_directory + "\\WinInit.ini");
+  const detail::File *file = detail::find_file(wininit_path());
   return file ? file->bytes : std::string();
 }
 

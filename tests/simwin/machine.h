@@ -35,6 +35,7 @@ void make_dir(const std::string &path);
 void put_file(const std::string &path, const std::string &bytes, DWORD attributes = FILE_ATTRIBUTE_ARCHIVE);
 bool exists(const std::string &path);
 std::string bytes_of(const std::string &path);     // "" when missing
+std::vector<std::string> file_paths();             // every file, as first named
 DWORD attributes_of(const std::string &path);      // INVALID_FILE_ATTRIBUTES when missing
 
 // A version resource. Each translation is a language and a code page; a
@@ -102,6 +103,7 @@ void restart();
 // the count capacity - 2. Writing a section drops lines without "=".
 // The text of the file WinInit.ini in the Windows directory, or "" when
 // missing, and the lines of one of its sections.
+std::string wininit_path();
 std::string wininit_text();
 std::vector<std::string> wininit_section(const std::string &section);
 
@@ -142,6 +144,17 @@ struct Box {
   UINT style;
 };
 const std::vector<Box> &boxes();  // every box shown, in order; each answered IDOK
+
+// Count-down fault injection: the nth fallible call from now (1 = the
+// next), or the nth call of the named function, fails with the error, at
+// once and without effect, as that function reports failure (FALSE, NULL,
+// INVALID_HANDLE_VALUE, 0, or the error itself for the registry). Calls
+// that cannot fail as the updater makes them (GetLastError, SetLastError,
+// IsDBCSLeadByte, GetProcessHeap, CloseHandle, HeapFree, RegCloseKey) are
+// not counted. One failure is armed at a time; arming again replaces it.
+void fail_call(int nth, DWORD error, const std::string &function = "");
+int fallible_calls();              // counted since the reset
+const std::string &failed_call();  // the function that failed, or ""
 
 // Runs before the named API function does its work, every time it is
 // called, e.g. on_call("MessageBoxA", ...) to start a second instance while

@@ -163,7 +163,9 @@ void set_short_name(const std::string &long_path, const std::string &short_path)
 using namespace sim::detail;
 
 DWORD WINAPI GetShortPathNameA(LPCSTR long_path, LPSTR short_path, DWORD size) {
-  enter("GetShortPathNameA");
+  if (DWORD injected = enter("GetShortPathNameA")) {
+    return fail(injected);
+  }
   if (!long_path) return fail(ERROR_INVALID_PARAMETER);
   if (std::strlen(long_path) >= MAX_PATH) return fail(ERROR_FILENAME_EXCED_RANGE);
   if (!sim::exists(long_path)) return fail(ERROR_FILE_NOT_FOUND);

@@ -132,7 +132,12 @@ void run_wininit() {
 using namespace sim::detail;
 
 DWORD WINAPI GetPrivateProfileSectionA(LPCSTR section, LPSTR buffer, DWORD size, LPCSTR file) {
-  enter("GetPrivateProfileSectionA");
+  if (DWORD injected = enter("GetPrivateProfileSectionA")) {
+    if (buffer && size > 0) buffer[0] = 0;
+    if (buffer && size > 1) buffer[1] = 0;
+    set_error(injected);
+    return 0;
+  }
   if (!buffer || size == 0) return 0;
   std::vector<std::string> lines;
   bool readable = section && file &&
@@ -160,7 +165,9 @@ DWORD WINAPI GetPrivateProfileSectionA(LPCSTR section, LPSTR buffer, DWORD size,
 }
 
 BOOL WINAPI WritePrivateProfileSectionA(LPCSTR section, LPCSTR data, LPCSTR file) {
-  enter("WritePrivateProfileSectionA");
+  if (DWORD injected = enter("WritePrivateProfileSectionA")) {
+    return fail(injected);
+  }
   std::string line = "write-section " + show(file) + " [" + show(section) + "]";
   DWORD error = section && file ? write_check(profile_path(file)) : ERROR_INVALID_PARAMETER;
   record(line, error == 0);
@@ -177,7 +184,9 @@ BOOL WINAPI WritePrivateProfileSectionA(LPCSTR section, LPCSTR data, LPCSTR file
 }
 
 BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
-  enter("WritePrivateProfileStringA");
+  if (DWORD injected = enter("WritePrivateProfileStringA")) {
+    return fail(injected);
+  }
   if (!section && !key && !value) {
     // Flushing the cache. NT answers FALSE here; the call is still made.
     record("flush " + show(file), true);

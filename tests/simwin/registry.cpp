@@ -63,7 +63,9 @@ int open_keys() { return static_cast<int>(machine().open_keys.size()); }
 using namespace sim::detail;
 
 LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD, REGSAM, PHKEY result) {
-  enter("RegOpenKeyExA");
+  if (DWORD injected = enter("RegOpenKeyExA")) {
+    return static_cast<LONG>(injected);
+  }
   std::string path;
   if (!key_path(key, path)) {
     fault("RegOpenKeyExA on an unknown key " + show(key));
@@ -79,7 +81,9 @@ LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD, REGSAM, PHKEY result)
 }
 
 LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size) {
-  enter("RegQueryValueExA");
+  if (DWORD injected = enter("RegQueryValueExA")) {
+    return static_cast<LONG>(injected);
+  }
   std::string path;
   if (!key_path(key, path)) {
     fault("RegQueryValueExA on an unknown key " + show(key));

@@ -51,6 +51,15 @@ struct Handle {
   DWORD share;
 };
 
+// A failure armed by fail_call: counts down on every fallible call (of the
+// named function, when one is named) and fires once.
+struct Failing {
+  int countdown = 0;
+  DWORD error = 0;
+  std::string function;
+  std::string fired;  // the function that failed, once it has
+};
+
 struct Machine {
   // File system. Lookups compare canonical forms made on every call, so a
   // change of code page between naming a file and using it is harmless.
@@ -88,6 +97,8 @@ struct Machine {
   DWORD last_error = 0;
 
   std::vector<Box> boxes;
+  Failing failing;
+  int fallible_calls = 0;
   std::map<std::string, std::vector<std::function<void()>>> hooks;
   std::set<std::string> hooks_running;
 
@@ -100,9 +111,11 @@ struct Machine {
 Machine &machine();
 void replace_machine();  // a fresh machine in place of the current one
 
-// Runs the hooks registered for an API function; every API function calls
-// this first with its own name.
-void enter(const char *function);
+// Every API function calls this first with its own name: it runs the hooks
+// registered for the function, then counts the call down against an armed
+// failure. A non-zero result is the error the call must fail with, at
+// once and without effect, the way that function reports failure.
+DWORD enter(const char *function);
 
 void set_error(DWORD code);
 BOOL fail(DWORD error);  // sets the last error, returns FALSE

@@ -146,7 +146,11 @@ std::size_t fitting_head(const std::string &text, std::size_t room, UINT code_pa
 using namespace sim::detail;
 
 int WINAPI LoadStringA(HINSTANCE, UINT id, LPSTR buffer, int size) {
-  enter("LoadStringA");
+  if (DWORD injected = enter("LoadStringA")) {
+    if (buffer && size > 0) buffer[0] = 0;
+    set_error(injected);
+    return 0;
+  }
   if (!buffer || size <= 0) return 0;
   const Machine &m = machine();
   const StringTables &scripts = string_tables();
@@ -178,7 +182,10 @@ int WINAPI LoadStringA(HINSTANCE, UINT id, LPSTR buffer, int size) {
 }
 
 DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID, DWORD code, DWORD language, LPSTR buffer, DWORD size, void *) {
-  enter("FormatMessageA");
+  if (DWORD injected = enter("FormatMessageA")) {
+    set_error(injected);
+    return 0;
+  }
   const Machine &m = machine();
   if (!(flags & FORMAT_MESSAGE_FROM_SYSTEM) ||
       (flags & (FORMAT_MESSAGE_ALLOCATE_BUFFER_ | FORMAT_MESSAGE_FROM_STRING_ | FORMAT_MESSAGE_FROM_HMODULE_))) {
@@ -216,7 +223,10 @@ DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID, DWORD code, DWORD language, LP
 }
 
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
-  enter("MessageBoxA");
+  if (DWORD injected = enter("MessageBoxA")) {
+    set_error(injected);
+    return 0;
+  }
   machine().boxes.push_back(sim::Box{owner, text ? text : "", caption ? caption : "", type});
   return IDOK;
 }

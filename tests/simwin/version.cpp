@@ -123,7 +123,10 @@ void set_file_version(const std::string &path, const std::string &file_version) 
 using namespace sim::detail;
 
 DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR name, LPDWORD handle) {
-  enter("GetFileVersionInfoSizeA");
+  if (DWORD injected = enter("GetFileVersionInfoSizeA")) {
+    set_error(injected);
+    return 0;
+  }
   if (handle) *handle = 0;
   std::string block;
   if (DWORD error = version_block(name, block)) {
@@ -136,7 +139,9 @@ DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR name, LPDWORD handle) {
 }
 
 BOOL WINAPI GetFileVersionInfoA(LPCSTR name, DWORD, DWORD size, LPVOID data) {
-  enter("GetFileVersionInfoA");
+  if (DWORD injected = enter("GetFileVersionInfoA")) {
+    return fail(injected);
+  }
   std::string block;
   DWORD error = data ? version_block(name, block) : ERROR_INVALID_PARAMETER;
   if (!error && size < HEADER) error = ERROR_INSUFFICIENT_BUFFER;
@@ -156,7 +161,10 @@ BOOL WINAPI GetFileVersionInfoA(LPCSTR name, DWORD, DWORD size, LPVOID data) {
 }
 
 BOOL WINAPI VerQueryValueA(LPCVOID block, LPCSTR sub_block, LPVOID *buffer, PUINT length) {
-  enter("VerQueryValueA");
+  if (DWORD injected = enter("VerQueryValueA")) {
+    set_error(injected);
+    return FALSE;
+  }
   if (!block || !sub_block || !buffer) return FALSE;
   const BYTE *bytes = static_cast<const BYTE *>(block);
   if (std::memcmp(bytes, MAGIC, 4) != 0) return FALSE;
