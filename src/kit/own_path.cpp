@@ -15,8 +15,7 @@ static void split_own_folder() {
   char drive[DRIVE_CAPACITY];
   char directory[MAX_PATH];
   bytes_zero(g_own_folder, MAX_PATH);
-  if (split_own_path(g_own_path, drive, directory, MAX_PATH))
-    text_join(g_own_folder, MAX_PATH, drive, directory, "");
+  if (split_own_path(g_own_path, drive, directory, MAX_PATH)) text_join(g_own_folder, MAX_PATH, drive, directory, "");
 }
 
 void record_own_path(HINSTANCE instance) {

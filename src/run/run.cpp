@@ -57,8 +57,8 @@ static void update_installations(HINSTANCE instance) {
   int found[2];
   for (int i = 0; i < 2; ++i) {
     bytes_zero(locations[i], MAX_PATH);
-    found[i] = read_install_location(locations[i], INSTALLATIONS[i].key, INSTALLATIONS[i].value) &&
-               locations[i][0] != '\0';
+    found[i] =
+        read_install_location(locations[i], INSTALLATIONS[i].key, INSTALLATIONS[i].value) && locations[i][0] != '\0';
   }
   if (!found[0] && !found[1]) {
     show_catalogue_message(instance, MSG_NOT_FOUND);
@@ -66,8 +66,8 @@ static void update_installations(HINSTANCE instance) {
   }
   int results[2];
   for (int i = 0; i < 2; ++i)
-    results[i] = found[i] ? update_product(instance, locations[i], INSTALLATIONS[i].report_missing_targets)
-                          : PASS_NO_TARGET;
+    results[i] =
+        found[i] ? update_product(instance, locations[i], INSTALLATIONS[i].report_missing_targets) : PASS_NO_TARGET;
   UINT outcome = outcome_message(results[0], results[1]);
   if (outcome) show_catalogue_message(instance, outcome);
 }

@@ -1,10 +1,10 @@
 #include "update_pass.h"
 
 #include "file_version.h"
-#include "messages/catalogue.h"
 #include "kit/own_path.h"
 #include "kit/paths.h"
 #include "kit/payload_table.h"
+#include "messages/catalogue.h"
 #include "platform/text.h"
 #include "presence.h"
 

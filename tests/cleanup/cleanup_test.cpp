@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "machine_fixture.h"
 #include "kit/own_path.h"
+#include "machine_fixture.h"
 #include "run/run.h"
 
 class CleanupTest : public MachineTest {

@@ -2,8 +2,9 @@
  * apart is the version resource linked in beside it. */
 #include <windows.h>
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
-{
-    (void)instance; (void)reason; (void)reserved;
-    return TRUE;
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+  (void)instance;
+  (void)reason;
+  (void)reserved;
+  return TRUE;
 }

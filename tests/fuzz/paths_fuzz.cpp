@@ -9,9 +9,12 @@
 
 static size_t capacity_from(Input &in) {
   switch (in.pick(3)) {
-    case 0: return MAX_PATH;
-    case 1: return WHOLE_PATH_CAPACITY;
-    default: return 1 + in.byte() + in.pick(2) * 256;
+    case 0:
+      return MAX_PATH;
+    case 1:
+      return WHOLE_PATH_CAPACITY;
+    default:
+      return 1 + in.byte() + in.pick(2) * 256;
   }
 }
 

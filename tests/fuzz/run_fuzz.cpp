@@ -38,8 +38,12 @@ struct Files {
                                        FILE_ATTRIBUTE_SYSTEM,   FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN};
     sim::put_file(path, "MZ #" + std::to_string(versions.size()), ATTRIBUTES[in.pick(6)]);
     switch (in.pick(4)) {
-      case 2: sim::hold(path, sim::Hold::module); break;
-      case 3: sim::hold(path, sim::Hold::exclusive); break;
+      case 2:
+        sim::hold(path, sim::Hold::module);
+        break;
+      case 3:
+        sim::hold(path, sim::Hold::exclusive);
+        break;
     }
     static const char *const KNOWN[] = {"1.0", "2.0", "1.01.002", "1.01.010", "9.0", "10.0", "2.0a", "1.00.A", ""};
     // 0 no resource, 1 no translation, 2 a FileVersion, 3 none under the
@@ -68,28 +72,45 @@ struct Files {
 
 static std::string kit_directory(Input &in) {
   switch (in.pick(8)) {
-    case 0: return "C:\\KIT\\";
-    case 1: return "\\\\server\\share\\kit\\";
-    case 2: return "C:\\" + std::string(230 + in.pick(30), 'k') + "\\";
-    case 3: return "C:\\\x95\x5C\\";  // ends in a character whose trail byte is '\'
-    case 4: return "C:/kit/";
-    case 5: return "";
-    case 6: return "C:";
-    default: return in.c_text(300);
+    case 0:
+      return "C:\\KIT\\";
+    case 1:
+      return "\\\\server\\share\\kit\\";
+    case 2:
+      return "C:\\" + std::string(230 + in.pick(30), 'k') + "\\";
+    case 3:
+      return "C:\\\x95\x5C\\";  // ends in a character whose trail byte is '\'
+    case 4:
+      return "C:/kit/";
+    case 5:
+      return "";
+    case 6:
+      return "C:";
+    default:
+      return in.c_text(300);
   }
 }
 
 static std::string install_directory(Input &in, const std::string &kit) {
   switch (in.pick(9)) {
-    case 0: return "C:\\Prog";
-    case 1: return "C:\\Prog\\";
-    case 2: return "c:/prog";
-    case 3: return "\\\\srv\\share\\t50";
-    case 4: return "C:\\" + std::string(235 + in.pick(30), 'i');
-    case 5: return "C:\\\x95\x5C";
-    case 6: return kit;
-    case 7: return WINDOWS;
-    default: return in.c_text(300);
+    case 0:
+      return "C:\\Prog";
+    case 1:
+      return "C:\\Prog\\";
+    case 2:
+      return "c:/prog";
+    case 3:
+      return "\\\\srv\\share\\t50";
+    case 4:
+      return "C:\\" + std::string(235 + in.pick(30), 'i');
+    case 5:
+      return "C:\\\x95\x5C";
+    case 6:
+      return kit;
+    case 7:
+      return WINDOWS;
+    default:
+      return in.c_text(300);
   }
 }
 
@@ -97,10 +118,14 @@ static std::string install_directory(Input &in, const std::string &kit) {
 // or any bytes at all.
 static std::string registry_bytes(Input &in, const std::string &directory) {
   switch (in.pick(4)) {
-    case 0: return directory + '\0';
-    case 1: return directory;
-    case 2: return directory + '\0' + in.text(300);
-    default: return in.text(400);
+    case 0:
+      return directory + '\0';
+    case 1:
+      return directory;
+    case 2:
+      return directory + '\0' + in.text(300);
+    default:
+      return in.text(400);
   }
 }
 
@@ -230,10 +255,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const std::string wininit_before = sim::wininit_text();
   std::string tail;
   switch (in.pick(4)) {
-    case 0: break;
-    case 1: tail = "/d"; break;
-    case 2: tail = "-D x"; break;
-    default: tail = in.c_text(200);
+    case 0:
+      break;
+    case 1:
+      tail = "/d";
+      break;
+    case 2:
+      tail = "-D x";
+      break;
+    default:
+      tail = in.c_text(200);
   }
 
   // What the updater may name: its own path as recorded (the built-in

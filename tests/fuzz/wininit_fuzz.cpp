@@ -13,9 +13,12 @@ enum { SECTION_CAPACITY = 32768, LARGEST_FILE = 80000 };
 
 static std::string windows_directory(Input &in) {
   switch (in.pick(3)) {
-    case 0: return "C:\\WINDOWS";
-    case 1: return "C:\\" + std::string(in.byte(), 'w');
-    default: return in.c_text(300);
+    case 0:
+      return "C:\\WINDOWS";
+    case 1:
+      return "C:\\" + std::string(in.byte(), 'w');
+    default:
+      return in.c_text(300);
   }
 }
 

@@ -67,9 +67,9 @@ TEST_F(PathsTest, TargetPathHasExactlyOneSeparator) {
   EXPECT_EQ("C:\\Prog\\TrvAvc.dll", target("C:\\Prog"));
   EXPECT_EQ("\\\\srv\\share\\TrvAvc.dll", target("\\\\srv\\share"));
   sim::set_code_page(932);
-  EXPECT_EQ("C:\\\x95\x5C\\TrvAvc.dll", target("C:\\\x95\x5C"));      // ends in 表
-  EXPECT_EQ("C:\\\x95\x5C\\TrvAvc.dll", target("C:\\\x95\x5C\\"));    // 表 and a real '\'
-  EXPECT_EQ("C:\\\x83\x5C\\TrvAvc.dll", target("C:\\\x83\x5C"));      // ソ
+  EXPECT_EQ("C:\\\x95\x5C\\TrvAvc.dll", target("C:\\\x95\x5C"));    // ends in 表
+  EXPECT_EQ("C:\\\x95\x5C\\TrvAvc.dll", target("C:\\\x95\x5C\\"));  // 表 and a real '\'
+  EXPECT_EQ("C:\\\x83\x5C\\TrvAvc.dll", target("C:\\\x83\x5C"));    // ソ
 }
 
 TEST_F(PathsTest, PathsThatWouldNotFitAreRefusedNotCut) {

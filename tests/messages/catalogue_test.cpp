@@ -7,9 +7,12 @@
 using CatalogueTest = MachineTest;
 
 static const UINT IDS[] = {1, 2, 3, 4, 5, 7};
-static const char *const ENGLISH[] = {
-    "PELLAXION-ZEL1/2 or TRAVEN-60 is not found.", "Can not get version info.", "Newer version exist.",
-    "Files in use. Please stop application using TRAVEN-60.", "Update was succeeded.", "No need to update."};
+static const char *const ENGLISH[] = {"PELLAXION-ZEL1/2 or TRAVEN-60 is not found.",
+                                      "Can not get version info.",
+                                      "Newer version exist.",
+                                      "Files in use. Please stop application using TRAVEN-60.",
+                                      "Update was succeeded.",
+                                      "No need to update."};
 
 static std::vector<std::string> show_all() {
   for (UINT id : IDS) show_catalogue_message(INSTANCE, id);

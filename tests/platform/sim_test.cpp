@@ -377,8 +377,8 @@ TEST_F(SimText, StringTablesFollowTheUiLanguageAndSayWhenTheyHaveNothing) {
 
   sim::set_ui_language(1041);
   EXPECT_TRUE(IsDBCSLeadByte(0x81));
-  const std::string four =
-      sim::to_cp932("ファイルのコピーができません。\nTRAVEN-60を使用しているアプリケーションを\n停止し再度実行してください。");
+  const std::string four = sim::to_cp932(
+      "ファイルのコピーができません。\nTRAVEN-60を使用しているアプリケーションを\n停止し再度実行してください。");
   EXPECT_EQ(static_cast<int>(four.size()), LoadStringA(nullptr, 4, buffer, sizeof buffer));
   EXPECT_EQ(four, buffer);
   // Cut to the capacity, but never between the bytes of one character.
@@ -414,7 +414,8 @@ TEST_F(SimText, SystemMessagesFitWithTheirTerminatorOrAreNotWritten) {
   EXPECT_STREQ("Not exist.", buffer);
 
   sim::set_ui_language(1041);
-  EXPECT_NE(0u, FormatMessageA(flags, nullptr, ERROR_FILE_NOT_FOUND, LANG_USER_DEFAULT, buffer, sizeof buffer, nullptr));
+  EXPECT_NE(0u,
+            FormatMessageA(flags, nullptr, ERROR_FILE_NOT_FOUND, LANG_USER_DEFAULT, buffer, sizeof buffer, nullptr));
   EXPECT_EQ("指定されたファイルが見つかりません。\r\n", sim::from_cp932(buffer));
 }
 

@@ -103,9 +103,12 @@ TEST_F(RunTest, AnyCallThatFailsLeavesTheMachineInOrder) {
   const std::string libraries[] = {"C:\\T50\\TrvAvc.dll", "C:\\T50\\TrvApi.dll", "C:\\ZEL\\TrvAvc.dll",
                                    "C:\\ZEL\\TrvApi.dll"};
   const std::vector<std::string> kit = {EXE, std::string(KIT) + "UPDATE.D_2", std::string(KIT) + "UPDATE.D_1"};
-  const std::vector<std::string> catalogue = {
-      "PELLAXION-ZEL1/2 or TRAVEN-60 is not found.", "Can not get version info.", "Newer version exist.",
-      "Files in use. Please stop application using TRAVEN-60.", "Update was succeeded.", "No need to update."};
+  const std::vector<std::string> catalogue = {"PELLAXION-ZEL1/2 or TRAVEN-60 is not found.",
+                                              "Can not get version info.",
+                                              "Newer version exist.",
+                                              "Files in use. Please stop application using TRAVEN-60.",
+                                              "Update was succeeded.",
+                                              "No need to update."};
   auto machine = [&](DWORD family) {
     sim::reset();
     sim::set_platform(family);

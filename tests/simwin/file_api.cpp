@@ -10,7 +10,6 @@ namespace {
 
 const DWORD ERROR_FILE_EXISTS_ = 80;
 
-
 }  // namespace
 }  // namespace detail
 
@@ -134,8 +133,8 @@ BOOL WINAPI DeleteFileA(LPCSTR name) {
     return fail(injected);
   }
   std::string line = "delete " + show(name);
-  DWORD error = name ? open_check(name, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)
-                     : ERROR_INVALID_PARAMETER;
+  DWORD error =
+      name ? open_check(name, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE) : ERROR_INVALID_PARAMETER;
   // The open succeeded; marking the file for deletion is what fails for a
   // read-only file or a running image.
   if (!error && ((find_file(name)->attributes & FILE_ATTRIBUTE_READONLY) || module_held(name)))

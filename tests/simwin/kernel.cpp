@@ -203,7 +203,8 @@ BOOL WINAPI HeapFree(HANDLE heap, DWORD, LPVOID block) {
   Machine &m = machine();
   if (!block) return TRUE;
   if (heap != PROCESS_HEAP || m.heap_blocks.erase(block) == 0) {
-    fault(std::string(m.freed_blocks.count(block) ? "HeapFree of a block freed before " : "HeapFree of an unknown block ") +
+    fault(std::string(m.freed_blocks.count(block) ? "HeapFree of a block freed before "
+                                                  : "HeapFree of an unknown block ") +
           show(static_cast<const void *>(block)));
     set_error(ERROR_INVALID_PARAMETER);
     return FALSE;

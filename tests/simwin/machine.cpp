@@ -31,8 +31,8 @@ void replace_machine() {
 namespace {
 // Calls that cannot fail on Windows as the updater makes them: they take
 // part in hooks but not in the count-down.
-const char *const INFALLIBLE[] = {"GetLastError",   "SetLastError", "IsDBCSLeadByte", "GetProcessHeap",
-                                  "CloseHandle",    "HeapFree",     "RegCloseKey"};
+const char *const INFALLIBLE[] = {"GetLastError", "SetLastError", "IsDBCSLeadByte", "GetProcessHeap",
+                                  "CloseHandle",  "HeapFree",     "RegCloseKey"};
 
 bool is_fallible(const char *function) {
   for (const char *name : INFALLIBLE)

@@ -34,9 +34,9 @@ int open_keys();  // key handles opened and not yet closed
 void make_dir(const std::string &path);
 void put_file(const std::string &path, const std::string &bytes, DWORD attributes = FILE_ATTRIBUTE_ARCHIVE);
 bool exists(const std::string &path);
-std::string bytes_of(const std::string &path);     // "" when missing
-std::vector<std::string> file_paths();             // every file, as first named
-DWORD attributes_of(const std::string &path);      // INVALID_FILE_ATTRIBUTES when missing
+std::string bytes_of(const std::string &path);  // "" when missing
+std::vector<std::string> file_paths();          // every file, as first named
+DWORD attributes_of(const std::string &path);   // INVALID_FILE_ATTRIBUTES when missing
 
 // A version resource. Each translation is a language and a code page; a
 // translation may carry a FileVersion string or not.
@@ -111,11 +111,11 @@ std::vector<std::string> wininit_section(const std::string &section);
 void set_platform(DWORD platform_id);  // VER_PLATFORM_WIN32_NT or _WINDOWS
 void fail_version_query();             // GetVersionExA fails
 void set_windows_directory(const std::string &path);
-void set_code_page(UINT code_page);    // 1252 or 932: IsDBCSLeadByte follows it
+void set_code_page(UINT code_page);  // 1252 or 932: IsDBCSLeadByte follows it
 // The UI language picks the string table (1033 or 1041; any other has none)
 // and the language of system message texts. 1041 also sets code page 932.
 void set_ui_language(WORD language);
-void remove_string_tables();           // LoadStringA finds nothing
+void remove_string_tables();  // LoadStringA finds nothing
 // System message texts for FormatMessageA (with their trailing "\r\n").
 // Common codes are known in both languages; this replaces or adds one,
 // and an empty text makes the code unknown. The text is given in the ANSI
@@ -125,12 +125,12 @@ void set_module_path(const std::string &path);  // may exceed MAX_PATH
 
 // ---- Kernel objects ------------------------------------------------------
 // Mutex names, unlike paths, are case-sensitive.
-void hold_mutex(const std::string &name);        // another process owns it
+void hold_mutex(const std::string &name);  // another process owns it
 bool mutex_exists(const std::string &name);
-void fail_mutex_creation(DWORD error);            // CreateMutexA returns NULL
-int open_handles();                               // our handles not yet closed
-int heap_blocks();                                // HeapAlloc blocks not yet freed
-void fail_heap_allocations();                     // HeapAlloc returns NULL
+void fail_mutex_creation(DWORD error);  // CreateMutexA returns NULL
+int open_handles();                     // our handles not yet closed
+int heap_blocks();                      // HeapAlloc blocks not yet freed
+void fail_heap_allocations();           // HeapAlloc returns NULL
 // Misuse that Windows might survive but the updater must never commit:
 // closing a handle twice, freeing a block twice, writing past a buffer the
 // simulated API was told about. Tests expect this to stay empty.

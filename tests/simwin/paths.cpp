@@ -139,9 +139,9 @@ bool parent_exists(const std::string &path) {
 void erase_file(const std::string &path) {
   std::string wanted = canonical(path);
   auto &files = machine().files;
-  files.erase(std::remove_if(files.begin(), files.end(),
-                             [&](const File &file) { return canonical(file.path) == wanted; }),
-              files.end());
+  files.erase(
+      std::remove_if(files.begin(), files.end(), [&](const File &file) { return canonical(file.path) == wanted; }),
+      files.end());
 }
 
 }  // namespace detail

@@ -140,8 +140,8 @@ DWORD WINAPI GetPrivateProfileSectionA(LPCSTR section, LPSTR buffer, DWORD size,
   }
   if (!buffer || size == 0) return 0;
   std::vector<std::string> lines;
-  bool readable = section && file &&
-                  open_check(profile_path(file), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE) == 0;
+  bool readable =
+      section && file && open_check(profile_path(file), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE) == 0;
   if (readable) read_section(text_of(profile_path(file)), section, lines);
 
   std::string list;  // each line with its terminator, without the closing one

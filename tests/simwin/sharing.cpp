@@ -88,9 +88,9 @@ void hold(const std::string &path, Hold how) {
 
 void release(const std::string &path) {
   auto &holds = machine().holds;
-  holds.erase(std::remove_if(holds.begin(), holds.end(),
-                             [&](const HeldFile &held) { return same_path(held.path, path); }),
-              holds.end());
+  holds.erase(
+      std::remove_if(holds.begin(), holds.end(), [&](const HeldFile &held) { return same_path(held.path, path); }),
+      holds.end());
 }
 
 }  // namespace sim

@@ -123,7 +123,7 @@ void record(const std::string &line, bool succeeded);
 void fault(const std::string &what);
 std::string show(LPCSTR text);  // "(null)" for a null pointer
 std::string show(const void *handle);
-uintptr_t new_handle();         // a value never handed out before
+uintptr_t new_handle();  // a value never handed out before
 
 // ---- Paths (paths.cpp) ------------------------------------------------------
 struct Parsed {
@@ -170,8 +170,7 @@ std::string lower_ascii(std::string text);
 bool read_section(const std::string &text, const std::string &section, std::vector<std::string> &lines);
 // The text with the section replaced by the lines (appended when new), or
 // removed when lines is null.
-std::string replace_section(const std::string &text, const std::string &section,
-                            const std::vector<std::string> *lines);
+std::string replace_section(const std::string &text, const std::string &section, const std::vector<std::string> *lines);
 // What WININIT.EXE does before Windows 9x starts: carries out the "Nul="
 // lines of WinInit.ini's "Rename" section and removes the section.
 void run_wininit();

@@ -1,6 +1,6 @@
 // ANSI code pages: lead bytes and conversion from and to UTF-8.
-#include <cerrno>
 #include <iconv.h>
+#include <cerrno>
 #include <string>
 
 #include "state.h"

@@ -43,10 +43,18 @@ bool parse_entry(const std::string &line, UINT &id, std::string &text) {
     } else if (*at == '\\' && at[1]) {
       ++at;
       switch (*at) {
-        case 'n': text += '\n'; break;
-        case 'r': text += '\r'; break;
-        case 't': text += '\t'; break;
-        default: text += *at; break;
+        case 'n':
+          text += '\n';
+          break;
+        case 'r':
+          text += '\r';
+          break;
+        case 't':
+          text += '\t';
+          break;
+        default:
+          text += *at;
+          break;
       }
     } else {
       text += *at;
@@ -194,9 +202,8 @@ DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID, DWORD code, DWORD language, LP
   }
   // Neutral, user default and system default all mean the UI language; a
   // UI language without texts of its own here reads the English ones.
-  WORD wanted = (language == 0 || language == LANG_USER_DEFAULT || language == 0x800)
-                    ? m.ui_language
-                    : static_cast<WORD>(language);
+  WORD wanted = (language == 0 || language == LANG_USER_DEFAULT || language == 0x800) ? m.ui_language
+                                                                                      : static_cast<WORD>(language);
   if (wanted != m.ui_language && wanted != 1033 && wanted != 1041) {
     set_error(ERROR_RESOURCE_LANG_NOT_FOUND_);
     return 0;

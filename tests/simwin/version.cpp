@@ -80,8 +80,8 @@ bool parse_hex(const std::string &text, DWORD &value) {
   value = 0;
   for (char c : text) {
     if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
-    value = value << 4 | static_cast<DWORD>(std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
-                                                                                         : std::tolower(c) - 'a' + 10);
+    value = value << 4 |
+            static_cast<DWORD>(std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : std::tolower(c) - 'a' + 10);
   }
   return true;
 }

@@ -122,10 +122,10 @@ BOOL WINAPI CloseHandle(HANDLE handle);
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD code);
 BOOL WINAPI IsDBCSLeadByte(BYTE value);
-HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes,
-                          DWORD disposition, DWORD flags, HANDLE templ);
-DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD code, DWORD language, LPSTR buffer,
-                            DWORD size, void *arguments);
+HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes, DWORD disposition,
+                          DWORD flags, HANDLE templ);
+DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD code, DWORD language, LPSTR buffer, DWORD size,
+                            void *arguments);
 BOOL WINAPI SetFileAttributesA(LPCSTR name, DWORD attributes);
 BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR target, BOOL fail_if_exists);
 BOOL WINAPI DeleteFileA(LPCSTR name);
@@ -142,8 +142,7 @@ BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID block);
 
 // advapi32
 LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD options, REGSAM access, PHKEY result);
-LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
-                             LPDWORD size);
+LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size);
 LONG WINAPI RegCloseKey(HKEY key);
 
 // version

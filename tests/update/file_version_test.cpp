@@ -10,14 +10,25 @@ TEST(VersionOrder, ComparesTextNotNumbers) {
     const char *payload, *installed;
     bool newer;
   } const cases[] = {
-      {"9.0", "10.0", true},       {"10.0", "9.0", false},       {"1.01.002", "1.01.010", false},
-      {"1.01.010", "1.01.002", true}, {"2.0a", "2.0", true},     {"2.0", "2.0a", false},
-      {"1.00.A", "1.00.a", false}, {"1.00.a", "1.00.A", false},  {"1.0", "1.0", false},
-      {"", "", false},             {"1", "", true},              {"B", "a", true},
+      {"9.0", "10.0", true},
+      {"10.0", "9.0", false},
+      {"1.01.002", "1.01.010", false},
+      {"1.01.010", "1.01.002", true},
+      {"2.0a", "2.0", true},
+      {"2.0", "2.0a", false},
+      {"1.00.A", "1.00.a", false},
+      {"1.00.a", "1.00.A", false},
+      {"1.0", "1.0", false},
+      {"", "", false},
+      {"1", "", true},
+      {"B", "a", true},
       // Only A-Z fold; bytes above 0x7f compare unsigned.
-      {"\xe9", "z", true},         {"[", "a", false},            {"\xc9", "\xe9", false},
+      {"\xe9", "z", true},
+      {"[", "a", false},
+      {"\xc9", "\xe9", false},
   };
-  for (const Case &c : cases) EXPECT_EQ(c.newer, is_newer(c.payload, c.installed) != 0) << c.payload << " vs " << c.installed;
+  for (const Case &c : cases)
+    EXPECT_EQ(c.newer, is_newer(c.payload, c.installed) != 0) << c.payload << " vs " << c.installed;
 }
 
 class FileVersionTest : public MachineTest {

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "machine_fixture.h"
 #include "kit/own_path.h"
+#include "machine_fixture.h"
 #include "run/run.h"
 
 class UpdatePassTest : public MachineTest {
@@ -143,9 +143,9 @@ TEST_F(UpdatePassTest, PathsTooLongAreNeverCutAndNeverOpened) {
   EXPECT_EQ(PASS_NO_TARGET, pass(directory.c_str(), 0));
   EXPECT_TRUE(sim::boxes().empty());
   EXPECT_EQ(PASS_FAILED, pass(directory.c_str(), 1));
-  EXPECT_EQ(std::vector<std::string>{"The filename or extension is too long.\r\n  \n\n[ " + directory +
-                                     "\\TrvAvc.dll  ]"},
-            box_texts());
+  EXPECT_EQ(
+      std::vector<std::string>{"The filename or extension is too long.\r\n  \n\n[ " + directory + "\\TrvAvc.dll  ]"},
+      box_texts());
   for (const auto &line : sim::journal()) EXPECT_EQ(std::string::npos, line.find(std::string(250, 'i')));
 
   // An own directory longer than the split allows.

@@ -3,15 +3,14 @@
 #include "run/command_line.h"
 #include "run/run.h"
 
-extern "C" void entry(void)
-{
-    HINSTANCE instance = GetModuleHandleA(NULL);
-    LPSTR tail = command_line_tail(GetCommandLineA());
+extern "C" void entry(void) {
+  HINSTANCE instance = GetModuleHandleA(NULL);
+  LPSTR tail = command_line_tail(GetCommandLineA());
 
-    // GetStartupInfoA fills the whole structure and cannot fail.
-    STARTUPINFOA startup;
-    GetStartupInfoA(&startup);
-    int show = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : SW_SHOWDEFAULT;
+  // GetStartupInfoA fills the whole structure and cannot fail.
+  STARTUPINFOA startup;
+  GetStartupInfoA(&startup);
+  int show = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : SW_SHOWDEFAULT;
 
-    ExitProcess(run(instance, NULL, tail, show));
+  ExitProcess(run(instance, NULL, tail, show));
 }
