@@ -8,7 +8,23 @@ static const char WININIT_NAME[] = "\\WinInit.ini";
 static const char RENAME_SECTION[] = "Rename";
 static const char DELETE_KEY[] = "Nul=";
 
+static int is_separator(char c) { return c == '\\' || c == '/'; }
+
+// Windows 95 to 11 drop the blanks and dots that end a path's last
+// component before the file system sees it (and NT keeps those of the
+// components before it, but nothing here relies on that): "C:\KIT\x "
+// names "C:\KIT\x", somebody else's file. A name ending so in any
+// component is never touched. Bytes are enough here: no trail byte of a
+// double-byte code page is a blank, a dot or "/", and the byte before a
+// trail byte 0x5C ("\") is a lead byte.
+static int names_itself(LPCSTR path) {
+  for (; *path; ++path)
+    if ((*path == ' ' || *path == '.') && (path[1] == '\0' || is_separator(path[1]))) return 0;
+  return 1;
+}
+
 void remove_file(LPCSTR path, DWORD platform_id) {
+  if (!names_itself(path)) return;
   SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
   if (DeleteFileA(path)) return;
   // Scheduling a file that is not there would delete whatever bears its
@@ -30,12 +46,15 @@ static LPCSTR short_form(LPCSTR path, LPSTR buffer) {
   return buffer;
 }
 
-// No file name holds a control character, and a line break would start
-// lines of its own in the section, each able to delete any file at the
-// next start.
-static int is_one_line(LPCSTR text) {
+// The profile functions, and WININIT.EXE after them, read a value without
+// the blanks and tabs around it, and no file name holds a control
+// character, while a line break would start lines of its own in the
+// section, each able to delete any file at the next start. A line that
+// would not read back as written is never written.
+static int reads_back_unchanged(LPCSTR text) {
+  if (*text == ' ') return 0;
   for (; *text; ++text)
-    if (static_cast<BYTE>(*text) < ' ') return 0;
+    if (static_cast<BYTE>(*text) < ' ' || (*text == ' ' && text[1] == '\0')) return 0;
   return 1;
 }
 
@@ -52,7 +71,7 @@ void schedule_deletion_in_wininit(LPCSTR path) {
   char short_path[MAX_PATH];
   if (!wininit_path(file)) return;
   LPCSTR named = short_form(path, short_path);
-  if (!is_one_line(named)) return;
+  if (!reads_back_unchanged(named)) return;
   bytes_zero(section, SECTION_CAPACITY);
   DWORD used = GetPrivateProfileSectionA(RENAME_SECTION, section, SECTION_CAPACITY, file);
   // A section too large for the buffer comes back as capacity - 2.

@@ -114,6 +114,49 @@ TEST_F(CleanupTest, PathThatWouldBreakItsLineIsNeverScheduled) {
   EXPECT_TRUE(sim::wininit_section("Other").empty());
 }
 
+// Windows drops the blanks and dots that end a name, so a kit whose path
+// ends in one names, for deletion, a neighbour without them.
+TEST_F(CleanupTest, NameThatWindowsWouldRewriteIsNeverDeletedNorScheduled) {
+  const struct {
+    const char *own_path;
+    const char *neighbour;
+  } cases[] = {
+      {"C:\\KIT\\butes ", "C:\\KIT\\butes"},
+      {"C:\\KIT\\setup.", "C:\\KIT\\setup"},
+      {"C:\\KIT\\en . ", "C:\\KIT\\en"},
+      {"\\\\server\\share\\kit\\setup \xFF ", "\\\\server\\share\\kit\\setup \xFF"},
+  };
+  for (DWORD family : {VER_PLATFORM_WIN32_NT, VER_PLATFORM_WIN32_WINDOWS}) {
+    for (const auto &c : cases) {
+      sim::reset();
+      sim::set_platform(family);
+      sim::set_module_path(c.own_path);
+      sim::put_file(c.own_path, "MZ updater");
+      sim::hold(c.own_path, sim::Hold::module);
+      sim::put_file(c.neighbour, "somebody else's file");
+      record_own_path(INSTANCE);
+      remove_self();
+      sim::restart();
+      EXPECT_EQ("somebody else's file", sim::bytes_of(c.neighbour)) << family << " " << c.own_path;
+      EXPECT_TRUE(sim::exists(c.own_path)) << family << " " << c.own_path;
+    }
+  }
+  // A middle component that ends in a blank is kept by Windows, but the
+  // clean-up does not rely on that.
+  sim::reset();
+  sim::put_file("C:\\KIT \\UPDATE.D_2", "payload");
+  remove_file("C:\\KIT \\UPDATE.D_2", VER_PLATFORM_WIN32_NT);
+  EXPECT_TRUE(sim::exists("C:\\KIT \\UPDATE.D_2"));
+}
+
+TEST_F(CleanupTest, NineXLineThatWouldNotReadBackIsNeverWritten) {
+  use_9x();
+  put_wininit("[Rename]\r\na=b\r\n");
+  sim::put_file(" C:\\KIT\\X", "leading blank");
+  schedule_deletion_in_wininit(" C:\\KIT\\X");
+  EXPECT_EQ(std::vector<std::string>{"a=b"}, sim::wininit_section("Rename"));
+}
+
 TEST_F(CleanupTest, NothingIsRemovedWithoutThePlatformVersion) {
   sim::fail_version_query();
   EXPECT_EQ(0, remove_self());

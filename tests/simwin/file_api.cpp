@@ -53,13 +53,15 @@ const std::vector<std::string> &pending_deletions() { return machine().pending_d
 
 using namespace sim::detail;
 
-HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD,
+HANDLE WINAPI CreateFileA(LPCSTR given_name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD,
                           HANDLE) {
   if (DWORD injected = enter("CreateFileA")) {
     set_error(injected);
     return INVALID_HANDLE_VALUE;
   }
-  std::string line = "open " + show(name);
+  std::string line = "open " + show(given_name);
+  const std::string name_rules = win32_name(given_name);
+  LPCSTR name = given_name ? name_rules.c_str() : nullptr;
   DWORD error = ERROR_INVALID_PARAMETER;
   // Only opening what exists is modelled; creating files is not something
   // the updater does.
@@ -75,13 +77,15 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
   return reinterpret_cast<HANDLE>(value);
 }
 
-BOOL WINAPI SetFileAttributesA(LPCSTR name, DWORD attributes) {
+BOOL WINAPI SetFileAttributesA(LPCSTR given_name, DWORD attributes) {
   if (DWORD injected = enter("SetFileAttributesA")) {
     return fail(injected);
   }
   char text[16];
   std::snprintf(text, sizeof text, " 0x%02X", attributes);
-  std::string line = "attributes " + show(name) + text;
+  std::string line = "attributes " + show(given_name) + text;
+  const std::string name_rules = win32_name(given_name);
+  LPCSTR name = given_name ? name_rules.c_str() : nullptr;
   DWORD error = name ? path_check(name) : ERROR_INVALID_PARAMETER;
   File *file = error ? nullptr : find_file(name);
   if (!error && !file && !is_directory(name)) error = ERROR_FILE_NOT_FOUND;
@@ -98,11 +102,15 @@ BOOL WINAPI SetFileAttributesA(LPCSTR name, DWORD attributes) {
   return TRUE;
 }
 
-BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR target, BOOL fail_if_exists) {
+BOOL WINAPI CopyFileA(LPCSTR given_existing, LPCSTR given_target, BOOL fail_if_exists) {
   if (DWORD injected = enter("CopyFileA")) {
     return fail(injected);
   }
-  std::string line = "copy " + show(existing) + " > " + show(target);
+  std::string line = "copy " + show(given_existing) + " > " + show(given_target);
+  const std::string existing_rules = win32_name(given_existing);
+  LPCSTR existing = given_existing ? existing_rules.c_str() : nullptr;
+  const std::string target_rules = win32_name(given_target);
+  LPCSTR target = given_target ? target_rules.c_str() : nullptr;
   DWORD error = existing && target ? open_check(existing, GENERIC_READ, FILE_SHARE_READ) : ERROR_INVALID_PARAMETER;
   if (!error) error = path_check(target);
   const File *old = error ? nullptr : find_file(target);
@@ -128,11 +136,13 @@ BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR target, BOOL fail_if_exists) {
   return TRUE;
 }
 
-BOOL WINAPI DeleteFileA(LPCSTR name) {
+BOOL WINAPI DeleteFileA(LPCSTR given_name) {
   if (DWORD injected = enter("DeleteFileA")) {
     return fail(injected);
   }
-  std::string line = "delete " + show(name);
+  std::string line = "delete " + show(given_name);
+  const std::string name_rules = win32_name(given_name);
+  LPCSTR name = given_name ? name_rules.c_str() : nullptr;
   DWORD error =
       name ? open_check(name, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE) : ERROR_INVALID_PARAMETER;
   // The open succeeded; marking the file for deletion is what fails for a
@@ -145,12 +155,15 @@ BOOL WINAPI DeleteFileA(LPCSTR name) {
   return TRUE;
 }
 
-BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
+BOOL WINAPI MoveFileExA(LPCSTR given_existing, LPCSTR target, DWORD flags) {
   if (DWORD injected = enter("MoveFileExA")) {
     return fail(injected);
   }
   bool at_restart = !target && (flags & MOVEFILE_DELAY_UNTIL_REBOOT);
-  std::string line = at_restart ? "move-at-restart " + show(existing) : "move " + show(existing) + " > " + show(target);
+  std::string line =
+      at_restart ? "move-at-restart " + show(given_existing) : "move " + show(given_existing) + " > " + show(target);
+  const std::string existing_rules = win32_name(given_existing);
+  LPCSTR existing = given_existing ? existing_rules.c_str() : nullptr;
   DWORD error = 0;
   if (machine().platform != VER_PLATFORM_WIN32_NT) {
     error = ERROR_CALL_NOT_IMPLEMENTED;  // Windows 9x has only the entry point

@@ -94,6 +94,20 @@ Parsed parse(const std::string &path) {
   return parsed;
 }
 
+std::string win32_name(LPCSTR given) {
+  if (!given) return std::string();
+  std::string name = given;
+  std::size_t end = name.size();
+  while (end > 0 && (name[end - 1] == ' ' || name[end - 1] == '.')) --end;
+  // A last component of dots alone ("." or "..") is a relative step, not a
+  // name to trim.
+  std::size_t start = name.find_last_of("\\/", end == 0 ? 0 : end - 1);
+  start = start == std::string::npos ? 0 : start + 1;
+  if (end == start) return name;
+  name.erase(end);
+  return name;
+}
+
 DWORD path_check(const std::string &path) {
   if (path.size() >= MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
   if (!parent_exists(path)) return ERROR_PATH_NOT_FOUND;
@@ -162,10 +176,12 @@ void set_short_name(const std::string &long_path, const std::string &short_path)
 
 using namespace sim::detail;
 
-DWORD WINAPI GetShortPathNameA(LPCSTR long_path, LPSTR short_path, DWORD size) {
+DWORD WINAPI GetShortPathNameA(LPCSTR given_long_path, LPSTR short_path, DWORD size) {
   if (DWORD injected = enter("GetShortPathNameA")) {
     return fail(injected);
   }
+  const std::string long_path_rules = win32_name(given_long_path);
+  LPCSTR long_path = given_long_path ? long_path_rules.c_str() : nullptr;
   if (!long_path) return fail(ERROR_INVALID_PARAMETER);
   if (std::strlen(long_path) >= MAX_PATH) return fail(ERROR_FILENAME_EXCED_RANGE);
   if (!sim::exists(long_path)) return fail(ERROR_FILE_NOT_FOUND);

@@ -132,6 +132,10 @@ struct Parsed {
   std::vector<std::string> folded;  // compared
 };
 Parsed parse(const std::string &path);
+// The name a file API function acts on: Windows (9x and NT alike, and Wine)
+// drops the blanks and dots that end the last component, so "x " and "x."
+// both name "x". Components before it keep theirs. A null name gives "".
+std::string win32_name(LPCSTR given);
 // The checks every ANSI path operation makes before it looks at the file:
 // the path must fit the system's MAX_PATH conversion buffer and its
 // directory must exist.

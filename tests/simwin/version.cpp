@@ -122,30 +122,34 @@ void set_file_version(const std::string &path, const std::string &file_version) 
 
 using namespace sim::detail;
 
-DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR name, LPDWORD handle) {
+DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR given_name, LPDWORD handle) {
   if (DWORD injected = enter("GetFileVersionInfoSizeA")) {
     set_error(injected);
     return 0;
   }
+  const std::string name_rules = win32_name(given_name);
+  LPCSTR name = given_name ? name_rules.c_str() : nullptr;
   if (handle) *handle = 0;
   std::string block;
   if (DWORD error = version_block(name, block)) {
     // A successful size query is half of a read; the journal has the read.
-    record("read-version " + show(name), false);
+    record("read-version " + show(given_name), false);
     set_error(error);
     return 0;
   }
   return static_cast<DWORD>(block.size()) + SPARE;
 }
 
-BOOL WINAPI GetFileVersionInfoA(LPCSTR name, DWORD, DWORD size, LPVOID data) {
+BOOL WINAPI GetFileVersionInfoA(LPCSTR given_name, DWORD, DWORD size, LPVOID data) {
   if (DWORD injected = enter("GetFileVersionInfoA")) {
     return fail(injected);
   }
+  const std::string name_rules = win32_name(given_name);
+  LPCSTR name = given_name ? name_rules.c_str() : nullptr;
   std::string block;
   DWORD error = data ? version_block(name, block) : ERROR_INVALID_PARAMETER;
   if (!error && size < HEADER) error = ERROR_INSUFFICIENT_BUFFER;
-  record("read-version " + show(name), error == 0);
+  record("read-version " + show(given_name), error == 0);
   if (error) {
     set_error(error);
     return FALSE;
