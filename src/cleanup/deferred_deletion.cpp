@@ -31,14 +31,17 @@ void remove_file(LPCSTR path, DWORD platform_id) {
   // name at the next restart.
   DWORD error = GetLastError();
   if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return;
+  // Windows 95, 98 and Me export MoveFileExA only as a stub that fails
+  // with ERROR_CALL_NOT_IMPLEMENTED; they read WinInit.ini instead.
   if (platform_id == VER_PLATFORM_WIN32_NT)
     MoveFileExA(path, 0, MOVEFILE_DELAY_UNTIL_REBOOT);
   else
     schedule_deletion_in_wininit(path);
 }
 
-// The program that carries out WinInit.ini before Windows starts knows
-// only short names; a long one would be passed over.
+// WININIT.EXE carries out WinInit.ini on Windows 95, 98 and Me before
+// Windows starts, in real mode, and knows only 8.3 names: a long one would
+// be passed over.
 static LPCSTR short_form(LPCSTR path, LPSTR buffer) {
   bytes_zero(buffer, MAX_PATH);
   DWORD length = GetShortPathNameA(path, buffer, MAX_PATH);
@@ -74,12 +77,16 @@ void schedule_deletion_in_wininit(LPCSTR path) {
   if (!reads_back_unchanged(named)) return;
   bytes_zero(section, SECTION_CAPACITY);
   DWORD used = GetPrivateProfileSectionA(RENAME_SECTION, section, SECTION_CAPACITY, file);
-  // A section too large for the buffer comes back as capacity - 2.
+  // A section too large for the buffer comes back cut, as capacity - 2
+  // (every version since Windows 95).
   if (used >= SECTION_CAPACITY - 2) return;
   // The new line goes where the closing terminator stood, and one zero
   // must remain after it to close the list again.
   if (section[used] != '\0' || (used > 0 && section[used - 1] != '\0')) return;
   if (!text_join(section + used, SECTION_CAPACITY - used - 1, DELETE_KEY, named, "")) return;
   WritePrivateProfileSectionA(RENAME_SECTION, section, file);
+  // Windows 95, 98 and Me keep initialisation files in a cache that a call
+  // with nothing but the file's name writes out; NT writes through and
+  // answers this call with FALSE.
   WritePrivateProfileStringA(0, 0, 0, file);
 }

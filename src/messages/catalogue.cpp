@@ -21,8 +21,9 @@ void show_catalogue_message(HINSTANCE instance, UINT id) {
   char loaded[MESSAGE_CAPACITY];
   bytes_zero(message, MESSAGE_CAPACITY);
   if (id < sizeof FALLBACKS / sizeof FALLBACKS[0]) text_append(message, MESSAGE_CAPACITY, FALLBACKS[id]);
-  // LoadStringA empties its buffer when the id has no text, so it loads
-  // into a buffer of its own and the fallback is kept unless text came.
+  // LoadStringA empties its buffer when the id has no text (the NT family
+  // does), so it loads into a buffer of its own and the fallback is kept
+  // unless text came.
   bytes_zero(loaded, MESSAGE_CAPACITY);
   if (LoadStringA(instance, id, loaded, MESSAGE_CAPACITY) > 0 && text_length(loaded, MESSAGE_CAPACITY) > 0)
     bytes_copy(message, loaded, MESSAGE_CAPACITY);

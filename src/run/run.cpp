@@ -34,7 +34,9 @@ static int claim_single_instance(HANDLE *mutex) {
     return 0;
   }
   // Two instances started together both get past the open; the one that
-  // did not create the mutex steps back.
+  // did not create the mutex steps back. The last error is cleared first,
+  // since only ERROR_ALREADY_EXISTS after a handle tells the two apart and
+  // a successful create need not reset an older error.
   SetLastError(0);
   HANDLE own = CreateMutexA(0, FALSE, INSTANCE_NAME);
   if (own && GetLastError() == ERROR_ALREADY_EXISTS) {

@@ -43,9 +43,9 @@ static int copy_file_version(LPCVOID block, DWORD size, LPSTR destination, int c
   LPVOID pointer = 0;
   UINT length = 0;
   if (!VerQueryValueA(block, query, &pointer, &length) || !pointer) return 0;
-  // Whether the reported length counts the terminator differs between
-  // platforms, and a damaged resource may have none: look for it within
-  // one byte past that length, the block and the destination.
+  // Windows 9x counts the terminator in the length of a string value, the
+  // NT family does not always, and a damaged resource may have none: look
+  // for it within one byte past that length, the block and the destination.
   long limit = bytes_left(block, size, pointer);
   if (limit < 0) return 0;
   if (static_cast<unsigned long>(length) + 1 < static_cast<unsigned long>(limit)) limit = length + 1;
