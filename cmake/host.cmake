@@ -25,7 +25,10 @@ target_link_libraries(logic PUBLIC simwin)
 target_include_directories(simwin PUBLIC src tests tests/simwin)
 
 file(GLOB_RECURSE TEST_SOURCES CONFIGURE_DEPENDS tests/*_test.cpp)
-add_executable(unit_tests ${TEST_SOURCES})
+# The behaviour checks of the simulated Windows, which also build for
+# Windows (tests/behaviour/wine runs them under Wine).
+file(GLOB BEHAVIOUR_SOURCES CONFIGURE_DEPENDS tests/behaviour/*_checks.cpp)
+add_executable(unit_tests ${TEST_SOURCES} ${BEHAVIOUR_SOURCES} tests/behaviour/check.cpp tests/behaviour/setup_sim.cpp)
 target_include_directories(unit_tests PRIVATE tests)
 target_link_libraries(unit_tests PRIVATE logic GTest::gtest_main)
 include(GoogleTest)

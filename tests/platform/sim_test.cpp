@@ -1,5 +1,7 @@
-// The simulated Windows fails where Windows fails. These tests pin the
-// quirks the updater's logic is tested against.
+// The simulated Windows' own test side: its journal, holds, short-name
+// mappings, restarts, fault records and hooks. How its Win32 functions
+// answer is checked against Windows by tests/behaviour, which also runs
+// under Wine.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -41,25 +43,9 @@ using SimProfile = Sim;
 using SimText = Sim;
 using SimKernel = Sim;
 
-TEST_F(SimFiles, OpenFailsWithTheReasonWindowsGives) {
+TEST_F(SimFiles, FailedOpensAreJournaled) {
   sim::put_file(TARGET, "lib");
-  std::string at_limit = "C:\\Prog\\" + std::string(MAX_PATH - 9, 'a');  // 259 bytes
-  struct {
-    std::string path;
-    DWORD error;
-  } cases[] = {
-      {"C:\\Prog\\TrvAvc.dll", ERROR_FILE_NOT_FOUND},
-      {"C:\\Nowhere\\TrvApi.dll", ERROR_PATH_NOT_FOUND},
-      {"Q:\\TrvApi.dll", ERROR_PATH_NOT_FOUND},
-      {"C:\\Prog", ERROR_ACCESS_DENIED},
-      {at_limit, ERROR_FILE_NOT_FOUND},
-      {at_limit + "a", ERROR_FILENAME_EXCED_RANGE},
-  };
-  for (const auto &c : cases) {
-    SetLastError(0);
-    EXPECT_EQ(INVALID_HANDLE_VALUE, open_for(c.path.c_str(), 0, 0)) << c.path;
-    EXPECT_EQ(c.error, GetLastError()) << c.path;
-  }
+  EXPECT_EQ(INVALID_HANDLE_VALUE, open_for("C:\\Prog\\TrvAvc.dll", 0, 0));
   EXPECT_EQ("open C:\\Prog\\TrvAvc.dll failed", sim::journal().front());
   EXPECT_EQ(0, sim::open_handles());
 }
@@ -90,125 +76,54 @@ TEST_F(SimFiles, DoubleByteTrailBytesAreNeitherSeparatorsNorLetters) {
   EXPECT_FALSE(sim::exists("C:\\\x95\\\x83\x41.dll"));     // the trail byte taken for a separator
 }
 
-TEST_F(SimFiles, ModuleHoldLetsOthersReadButNotReplaceOrDelete) {
+TEST_F(SimFiles, HoldsLastUntilReleasedAndFailuresAreJournaled) {
   sim::put_file(PAYLOAD, "new");
-  sim::set_file_version(PAYLOAD, "2.00");
   sim::put_file(TARGET, "old");
   sim::set_file_version(TARGET, "1.00");
   sim::hold(TARGET, sim::Hold::module);
-
-  HANDLE h = open_for(TARGET, 0, 0);
-  EXPECT_NE(INVALID_HANDLE_VALUE, h);
-  CloseHandle(h);
-  EXPECT_FALSE(version_block(TARGET).empty());
-  // A reader that refuses to share collides with the image's own read.
-  EXPECT_EQ(INVALID_HANDLE_VALUE, open_for(TARGET, GENERIC_READ, 0));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
-
-  EXPECT_FALSE(CopyFileA(PAYLOAD, TARGET, FALSE));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
   EXPECT_FALSE(DeleteFileA(TARGET));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
-  EXPECT_EQ("old", sim::bytes_of(TARGET));
   EXPECT_EQ("delete C:\\Prog\\TrvApi.dll failed", sim::journal().back());
-
+  sim::hold(TARGET, sim::Hold::exclusive);  // replaces the module hold
+  DWORD handle;
+  EXPECT_EQ(0u, GetFileVersionInfoSizeA(TARGET, &handle));
+  EXPECT_EQ("read-version C:\\Prog\\TrvApi.dll failed", sim::journal().back());
   sim::release(TARGET);
   EXPECT_TRUE(CopyFileA(PAYLOAD, TARGET, FALSE));
 }
 
-TEST_F(SimFiles, ExclusiveHoldBlocksEverythingButTheOpenWithoutAccess) {
-  sim::put_file(TARGET, "old");
-  sim::set_file_version(TARGET, "1.00");
-  sim::hold(TARGET, sim::Hold::exclusive);
-
-  HANDLE h = open_for(TARGET, 0, 0);
-  EXPECT_NE(INVALID_HANDLE_VALUE, h);
-  CloseHandle(h);
-  DWORD handle;
-  EXPECT_EQ(0u, GetFileVersionInfoSizeA(TARGET, &handle));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
-  EXPECT_EQ("read-version C:\\Prog\\TrvApi.dll failed", sim::journal().back());
-  EXPECT_FALSE(CopyFileA(TARGET, PAYLOAD, FALSE));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
-  EXPECT_FALSE(DeleteFileA(TARGET));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
-  // Attributes are not data: changing them needs no share.
-  EXPECT_TRUE(SetFileAttributesA(TARGET, FILE_ATTRIBUTE_NORMAL));
-}
-
-TEST_F(SimFiles, OurOwnOpenHandlesTakePartInTheShareCheck) {
-  sim::put_file(TARGET, "old");
-  HANDLE reader = open_for(TARGET, GENERIC_READ, FILE_SHARE_READ);
-  HANDLE second = open_for(TARGET, GENERIC_READ, FILE_SHARE_READ);
-  EXPECT_NE(INVALID_HANDLE_VALUE, second);
-  EXPECT_EQ(INVALID_HANDLE_VALUE, open_for(TARGET, GENERIC_WRITE, FILE_SHARE_READ));
-  EXPECT_FALSE(DeleteFileA(TARGET));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
-  EXPECT_EQ(2, sim::open_handles());
-  CloseHandle(reader);
-  CloseHandle(second);
-  EXPECT_TRUE(DeleteFileA(TARGET));
-}
-
-TEST_F(SimFiles, CopyCarriesBytesVersionAndAttributes) {
+TEST_F(SimFiles, CopiesAndAttributesAreJournaled) {
   sim::put_file(PAYLOAD, "new", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
-  sim::set_file_version(PAYLOAD, "2.00");
   sim::put_file(TARGET, "old", FILE_ATTRIBUTE_HIDDEN);
-
-  EXPECT_FALSE(CopyFileA(PAYLOAD, TARGET, FALSE));  // a hidden target is refused
-  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  EXPECT_FALSE(CopyFileA(PAYLOAD, TARGET, FALSE));
   EXPECT_TRUE(SetFileAttributesA(TARGET, FILE_ATTRIBUTE_NORMAL));
   EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL), sim::attributes_of(TARGET));
-  EXPECT_FALSE(CopyFileA(PAYLOAD, TARGET, TRUE));
   EXPECT_TRUE(CopyFileA(PAYLOAD, TARGET, FALSE));
-  EXPECT_EQ("new", sim::bytes_of(TARGET));
-  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE), sim::attributes_of(TARGET));
-  EXPECT_EQ(version_block(PAYLOAD), version_block(TARGET));
-
-  // The copied read-only attribute now stands in the way of the next copy.
-  EXPECT_FALSE(CopyFileA(PAYLOAD, TARGET, FALSE));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
-  EXPECT_FALSE(DeleteFileA(TARGET));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
-
-  EXPECT_FALSE(CopyFileA("C:\\KIT\\UPDATE.D_9", TARGET, FALSE));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
-  EXPECT_FALSE(CopyFileA(PAYLOAD, "C:\\Gone\\TrvApi.dll", FALSE));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), GetLastError());
-  EXPECT_FALSE(CopyFileA(PAYLOAD, "c:\\kit\\update.d_1", FALSE));
-
   const std::vector<std::string> expected = {
       "copy C:\\KIT\\UPDATE.D_1 > C:\\Prog\\TrvApi.dll failed",
       "attributes C:\\Prog\\TrvApi.dll 0x80",
-      "copy C:\\KIT\\UPDATE.D_1 > C:\\Prog\\TrvApi.dll failed",
       "copy C:\\KIT\\UPDATE.D_1 > C:\\Prog\\TrvApi.dll",
   };
-  EXPECT_EQ(expected, std::vector<std::string>(sim::journal().begin(), sim::journal().begin() + 4));
+  EXPECT_EQ(expected, sim::journal());
 }
 
 TEST_F(SimFiles, ShortNamesComeFromTheMappingOfTheFileOrItsDirectory) {
   sim::put_file("C:\\Program Files\\Quenvor\\TrvApi.dll", "x");
   sim::set_short_name("C:\\Program Files", "C:\\PROGRA~1");
   char buffer[64];
-  std::memset(buffer, '#', sizeof buffer);
-  DWORD needed = GetShortPathNameA("c:/program files/Quenvor/TrvApi.dll", buffer, 10);
-  EXPECT_EQ(std::strlen("C:\\PROGRA~1\\Quenvor\\TrvApi.dll") + 1, needed);
-  EXPECT_EQ('#', buffer[0]);
-  EXPECT_EQ(needed - 1, GetShortPathNameA("c:/program files/Quenvor/TrvApi.dll", buffer, needed));
+  EXPECT_EQ(std::strlen("C:\\PROGRA~1\\Quenvor\\TrvApi.dll"),
+            GetShortPathNameA("c:/program files/Quenvor/TrvApi.dll", buffer, sizeof buffer));
   EXPECT_STREQ("C:\\PROGRA~1\\Quenvor\\TrvApi.dll", buffer);
-  HANDLE h = open_for(buffer, GENERIC_READ, FILE_SHARE_READ);  // the short form names the same file
-  EXPECT_NE(INVALID_HANDLE_VALUE, h);
-  CloseHandle(h);
-
-  EXPECT_EQ(0u, GetShortPathNameA("C:\\Program Files\\Gone.dll", buffer, sizeof buffer));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+  // The file's own mapping is the longest and wins over its directory's.
+  sim::set_short_name("C:\\Program Files\\Quenvor\\TrvApi.dll", "C:\\PROGRA~1\\Quenvor\\TRVAPI~1.DLL");
+  EXPECT_NE(0u, GetShortPathNameA("C:\\Program Files\\Quenvor\\TrvApi.dll", buffer, sizeof buffer));
+  EXPECT_STREQ("C:\\PROGRA~1\\Quenvor\\TRVAPI~1.DLL", buffer);
+  EXPECT_EQ("x", sim::bytes_of(buffer));
 }
 
 TEST_F(SimRestart, NtDeletesWhatWasMovedToNoNameAtRestart) {
   const char exe[] = "C:\\KIT\\TRV60UPDATE.EXE";
   sim::put_file(exe, "exe");
   sim::hold(exe, sim::Hold::module);
-  EXPECT_FALSE(DeleteFileA(exe));
   EXPECT_TRUE(MoveFileExA(exe, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
   EXPECT_EQ(std::vector<std::string>{exe}, sim::pending_deletions());
   EXPECT_EQ("move-at-restart C:\\KIT\\TRV60UPDATE.EXE", sim::journal().back());
@@ -228,7 +143,6 @@ TEST_F(SimRestart, NineXFamilyDeletesTheNulEntriesOfWinInit) {
   sim::hold(exe, sim::Hold::module);
 
   EXPECT_FALSE(MoveFileExA(exe, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED), GetLastError());
   EXPECT_EQ("move-at-restart C:\\Program Files\\Kit\\TRV60UPDATE.EXE failed", sim::journal().back());
 
   const char wininit[] = "C:\\WINDOWS\\WinInit.ini";
@@ -246,31 +160,11 @@ TEST_F(SimRestart, NineXFamilyDeletesTheNulEntriesOfWinInit) {
   EXPECT_EQ(std::vector<std::string>{"a=b"}, sim::wininit_section("Keep"));
 }
 
-TEST_F(SimRegistry, ReadsFailWithoutTouchingWhatTheyDoNotOwn) {
-  HKEY key = reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x1234));
-  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quenvor", 0, KEY_READ, &key));
-  EXPECT_EQ(reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x1234)), key);
-
+TEST_F(SimRegistry, OpenKeysAreCountedAndClosedOnce) {
   sim::set_string("SOFTWARE\\Quenvor\\TRAVEN-50", "Path", "C:\\T50");
-  sim::set_value("SOFTWARE\\Quenvor\\TRAVEN-50", "Raw", REG_BINARY, "ab");
-  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "software\\QUENVOR\\traven-50", 0, KEY_READ, &key));
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quenvor\\TRAVEN-50", 0, KEY_READ, &key));
   EXPECT_EQ(1, sim::open_keys());
-
-  char data[16];
-  std::memset(data, '#', sizeof data);
-  DWORD type = REG_NONE;
-  DWORD size = 4;
-  EXPECT_EQ(ERROR_MORE_DATA, RegQueryValueExA(key, "path", nullptr, &type, reinterpret_cast<LPBYTE>(data), &size));
-  EXPECT_EQ(7u, size);
-  EXPECT_EQ("XXXX####", std::string(data, 8));
-
-  size = sizeof data;
-  EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "Raw", nullptr, &type, reinterpret_cast<LPBYTE>(data), &size));
-  EXPECT_EQ(static_cast<DWORD>(REG_BINARY), type);
-  EXPECT_EQ(2u, size);
-  EXPECT_EQ("abXX####", std::string(data, 8));  // no terminator is added
-  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegQueryValueExA(key, "InstallDir", nullptr, &type, nullptr, &size));
-
   EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
   EXPECT_EQ(0, sim::open_keys());
   EXPECT_TRUE(sim::faults().empty());
@@ -278,7 +172,19 @@ TEST_F(SimRegistry, ReadsFailWithoutTouchingWhatTheyDoNotOwn) {
   EXPECT_EQ(1u, sim::faults().size());
 }
 
-TEST_F(SimVersion, QueriesFindTheFirstTranslationsStringInTheBlock) {
+TEST_F(SimRegistry, NineXFamilyLeavesNothingUsableInABufferTooSmall) {
+  sim::set_platform(VER_PLATFORM_WIN32_WINDOWS);
+  sim::set_string("SOFTWARE\\Quenvor\\TRAVEN-50", "Path", "C:\\T50");
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quenvor\\TRAVEN-50", 0, KEY_READ, &key));
+  char data[8] = "#######";
+  DWORD size = 4;
+  EXPECT_EQ(ERROR_MORE_DATA, RegQueryValueExA(key, "Path", nullptr, nullptr, reinterpret_cast<LPBYTE>(data), &size));
+  EXPECT_EQ("XXXX###", std::string(data));
+  RegCloseKey(key);
+}
+
+TEST_F(SimVersion, ReportedLengthFollowsTheFileAndFailedQueriesLeaveTheResultAlone) {
   sim::put_file(TARGET, "lib");
   sim::VersionResource resource;
   resource.translations = {{0x0411, 0x03a4, false, ""}, {0x0409, 0x04b0, true, "1.01.002"}};
@@ -289,18 +195,12 @@ TEST_F(SimVersion, QueriesFindTheFirstTranslationsStringInTheBlock) {
 
   LPVOID value = nullptr;
   UINT length = 0;
-  ASSERT_TRUE(VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", &value, &length));
-  ASSERT_EQ(8u, length);
-  const WORD *pairs = static_cast<const WORD *>(value);
-  EXPECT_EQ((std::vector<WORD>{0x0411, 0x03a4, 0x0409, 0x04b0}), std::vector<WORD>(pairs, pairs + 4));
-
-  value = &length;
-  EXPECT_FALSE(VerQueryValueA(block.data(), "\\StringFileInfo\\041103a4\\FileVersion", &value, &length));
-  EXPECT_EQ(static_cast<LPVOID>(&length), value);
   ASSERT_TRUE(VerQueryValueA(block.data(), "\\StringFileInfo\\040904B0\\FileVersion", &value, &length));
   EXPECT_EQ(8u, length);
   EXPECT_STREQ("1.01.002", static_cast<const char *>(value));
-  EXPECT_FALSE(VerQueryValueA(block.data(), "\\StringFileInfo\\040904b0\\ProductVersion", &value, &length));
+  value = &length;
+  EXPECT_FALSE(VerQueryValueA(block.data(), "\\StringFileInfo\\041103a4\\FileVersion", &value, &length));
+  EXPECT_EQ(static_cast<LPVOID>(&length), value);
 }
 
 TEST_F(SimVersion, DamagedAndCutBlocksAreNeverReadPastTheirEnd) {
@@ -325,65 +225,33 @@ TEST_F(SimVersion, DamagedAndCutBlocksAreNeverReadPastTheirEnd) {
   EXPECT_FALSE(VerQueryValueA(cut.data(), "\\StringFileInfo\\040904b0\\FileVersion", &value, &length));
 
   sim::put_file(PAYLOAD, "no resource");
-  DWORD handle;
-  EXPECT_EQ(0u, GetFileVersionInfoSizeA(PAYLOAD, &handle));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_RESOURCE_TYPE_NOT_FOUND), GetLastError());
   sim::set_version(PAYLOAD, sim::VersionResource{});
   value = nullptr;
   EXPECT_FALSE(VerQueryValueA(version_block(PAYLOAD).data(), "\\VarFileInfo\\Translation", &value, &length));
   EXPECT_EQ(nullptr, value);
 }
 
-TEST_F(SimProfile, SectionsReadAsTerminatedLinesAndCutWithTheDocumentedCount) {
-  const char ini[] = "C:\\WINDOWS\\WinInit.ini";
-  sim::put_file(ini, "[other]\r\nx=y\r\n[rename]\r\n; comment\r\n\r\na=b\r\nNul=C:\\X\r\n");
-  char buffer[32];
-  std::memset(buffer, '#', sizeof buffer);
-  EXPECT_EQ(13u, GetPrivateProfileSectionA("Rename", buffer, sizeof buffer, ini));
-  EXPECT_EQ(std::string("a=b\0Nul=C:\\X\0\0#", 15), std::string(buffer, 15));
-
-  std::memset(buffer, '#', sizeof buffer);
-  EXPECT_EQ(6u, GetPrivateProfileSectionA("RENAME", buffer, 8, ini));
-  EXPECT_EQ(std::string("a=b\0Nu\0\0#", 9), std::string(buffer, 9));
-
-  std::memset(buffer, '#', sizeof buffer);
-  EXPECT_EQ(0u, GetPrivateProfileSectionA("Missing", buffer, sizeof buffer, ini));
-  EXPECT_EQ(std::string("\0\0#", 3), std::string(buffer, 3));
-  EXPECT_EQ(0u, GetPrivateProfileSectionA("Rename", buffer, sizeof buffer, "C:\\WINDOWS\\none.ini"));
-}
-
-TEST_F(SimProfile, WritingASectionReplacesItAndCreatesTheFile) {
+TEST_F(SimProfile, WritingASectionShowsInTheFileAndTheJournal) {
   const char ini[] = "C:\\WINDOWS\\WinInit.ini";
   EXPECT_TRUE(WritePrivateProfileSectionA("Rename", "Nul=C:\\A\0", ini));
   EXPECT_EQ("[Rename]\r\nNul=C:\\A\r\n", sim::wininit_text());
   EXPECT_TRUE(WritePrivateProfileSectionA("rename", "a=b\0Nul=C:\\B\0", ini));
   EXPECT_EQ("[Rename]\r\na=b\r\nNul=C:\\B\r\n", sim::wininit_text());
 
-  EXPECT_FALSE(WritePrivateProfileStringA(nullptr, nullptr, nullptr, ini));
+  WritePrivateProfileStringA(nullptr, nullptr, nullptr, ini);
   EXPECT_EQ("flush C:\\WINDOWS\\WinInit.ini", sim::journal().back());
-
   EXPECT_FALSE(WritePrivateProfileSectionA("Rename", "a=b\0", "C:\\Gone\\WinInit.ini"));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), GetLastError());
   EXPECT_EQ("write-section C:\\Gone\\WinInit.ini [Rename] failed", sim::journal().back());
 }
 
 TEST_F(SimText, StringTablesFollowTheUiLanguageAndSayWhenTheyHaveNothing) {
   char buffer[512];
-  EXPECT_EQ(21, LoadStringA(nullptr, 5, buffer, sizeof buffer));
-  EXPECT_STREQ("Update was succeeded.", buffer);
-  std::strcpy(buffer, "fallback");
-  EXPECT_EQ(0, LoadStringA(nullptr, 6, buffer, sizeof buffer));
-  EXPECT_STREQ("", buffer);
-
   sim::set_ui_language(1041);
   EXPECT_TRUE(IsDBCSLeadByte(0x81));
   const std::string four = sim::to_cp932(
       "ファイルのコピーができません。\nTRAVEN-60を使用しているアプリケーションを\n停止し再度実行してください。");
   EXPECT_EQ(static_cast<int>(four.size()), LoadStringA(nullptr, 4, buffer, sizeof buffer));
   EXPECT_EQ(four, buffer);
-  // Cut to the capacity, but never between the bytes of one character.
-  EXPECT_EQ(2, LoadStringA(nullptr, 5, buffer, 4));
-  EXPECT_EQ(sim::to_cp932("ア"), buffer);
 
   sim::set_ui_language(1031);
   std::strcpy(buffer, "fallback");
@@ -394,38 +262,21 @@ TEST_F(SimText, StringTablesFollowTheUiLanguageAndSayWhenTheyHaveNothing) {
   EXPECT_EQ(0, LoadStringA(nullptr, 5, buffer, sizeof buffer));
 }
 
-TEST_F(SimText, SystemMessagesFitWithTheirTerminatorOrAreNotWritten) {
+TEST_F(SimText, SystemMessagesCanBeMadeUnknown) {
   const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
-  char buffer[128];
-  const std::string denied = "Access is denied.\r\n";
-  std::strcpy(buffer, "Not exist.");
-  EXPECT_EQ(0u, FormatMessageA(flags, nullptr, ERROR_ACCESS_DENIED, LANG_USER_DEFAULT, buffer,
-                               static_cast<DWORD>(denied.size()), nullptr));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
-  EXPECT_STREQ("Not exist.", buffer);
-  EXPECT_EQ(denied.size(), FormatMessageA(flags, nullptr, ERROR_ACCESS_DENIED, LANG_USER_DEFAULT, buffer,
-                                          static_cast<DWORD>(denied.size() + 1), nullptr));
-  EXPECT_EQ(denied, buffer);
-
+  char buffer[128] = "Not exist.";
   sim::set_system_message(ERROR_ACCESS_DENIED, "");
-  std::strcpy(buffer, "Not exist.");
   EXPECT_EQ(0u, FormatMessageA(flags, nullptr, ERROR_ACCESS_DENIED, LANG_USER_DEFAULT, buffer, sizeof buffer, nullptr));
   EXPECT_EQ(static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND), GetLastError());
   EXPECT_STREQ("Not exist.", buffer);
-
-  sim::set_ui_language(1041);
-  EXPECT_NE(0u,
-            FormatMessageA(flags, nullptr, ERROR_FILE_NOT_FOUND, LANG_USER_DEFAULT, buffer, sizeof buffer, nullptr));
-  EXPECT_EQ("指定されたファイルが見つかりません。\r\n", sim::from_cp932(buffer));
 }
 
-TEST_F(SimKernel, ModulePathThatDoesNotFitIsLeftUnterminated) {
+TEST_F(SimKernel, ModulePathPastMaxPathAndWindowsDirectoryThatDoesNotFit) {
   const std::string path = "C:\\" + std::string(300, 'k') + "\\TRV60UPDATE.EXE";
   sim::set_module_path(path);
   char buffer[MAX_PATH + 1];
   buffer[MAX_PATH] = '#';
   EXPECT_EQ(static_cast<DWORD>(MAX_PATH), GetModuleFileNameA(nullptr, buffer, MAX_PATH));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
   EXPECT_EQ(path.substr(0, MAX_PATH), std::string(buffer, MAX_PATH));
   EXPECT_EQ('#', buffer[MAX_PATH]);
 
@@ -434,27 +285,14 @@ TEST_F(SimKernel, ModulePathThatDoesNotFitIsLeftUnterminated) {
   EXPECT_STREQ("###", windows);
 }
 
-TEST_F(SimKernel, MutexLivesWhileAnyHolderHasIt) {
+TEST_F(SimKernel, MutexesEndWithTheRestartAndCanBeMadeToFail) {
   const char name[] = "TRAVEN-60 Update";
-  EXPECT_EQ(nullptr, OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
-
   HANDLE first = CreateMutexA(nullptr, FALSE, name);
-  ASSERT_NE(nullptr, first);
-  EXPECT_EQ(0u, GetLastError());
-  HANDLE second = CreateMutexA(nullptr, FALSE, name);
-  EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
   CloseHandle(first);
-  EXPECT_TRUE(sim::mutex_exists(name));
-  CloseHandle(second);
   EXPECT_FALSE(sim::mutex_exists(name));
-  EXPECT_FALSE(sim::mutex_exists("traven-60 update"));
-
   sim::hold_mutex(name);
-  HANDLE other = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name);
-  EXPECT_NE(nullptr, other);
-  CloseHandle(other);
   EXPECT_TRUE(sim::mutex_exists(name));
+  EXPECT_FALSE(sim::mutex_exists("traven-60 update"));
   sim::restart();
   EXPECT_FALSE(sim::mutex_exists(name));
 
@@ -479,14 +317,9 @@ TEST_F(SimKernel, HeapVersionAndMisuse) {
   EXPECT_EQ(nullptr, HeapAlloc(heap, 0, 16));
 
   OSVERSIONINFOA info = {};
-  EXPECT_FALSE(GetVersionExA(&info));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
   info.dwOSVersionInfoSize = sizeof info;
-  ASSERT_TRUE(GetVersionExA(&info));
-  EXPECT_EQ(static_cast<DWORD>(VER_PLATFORM_WIN32_NT), info.dwPlatformId);
   sim::set_platform(VER_PLATFORM_WIN32_WINDOWS);
   ASSERT_TRUE(GetVersionExA(&info));
-  EXPECT_EQ(static_cast<DWORD>(VER_PLATFORM_WIN32_WINDOWS), info.dwPlatformId);
   EXPECT_EQ(2222u, info.dwBuildNumber & 0xFFFF);
   sim::fail_version_query();
   EXPECT_FALSE(GetVersionExA(&info));

@@ -119,8 +119,11 @@ BOOL WINAPI CopyFileA(LPCSTR given_existing, LPCSTR given_target, BOOL fail_if_e
   // target is opened for writing: a file copied onto itself collides.
   if (!error && same_path(existing, target)) error = ERROR_SHARING_VIOLATION;
   if (!error && old && fail_if_exists) error = ERROR_FILE_EXISTS_;
-  if (!error && old && (old->attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN)))
-    error = ERROR_ACCESS_DENIED;
+  if (!error && old && (old->attributes & FILE_ATTRIBUTE_READONLY)) error = ERROR_ACCESS_DENIED;
+  // The target is created over the old one with the source's attributes,
+  // which Windows refuses for a hidden or system file unless they match.
+  const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  if (!error && old && (old->attributes & kept & ~find_file(existing)->attributes)) error = ERROR_ACCESS_DENIED;
   if (!error && old) error = open_check(target, GENERIC_WRITE, 0);
   record(line, error == 0);
   if (error) return fail(error);

@@ -117,9 +117,9 @@ DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR name, DWORD size) {
     return 0;
   }
   if (length >= size) {
-    // Windows XP fills the buffer and leaves it without a terminator.
+    // Windows XP fills the buffer, leaves it without a terminator and the
+    // last error as it was.
     std::memcpy(name, path.data(), size);
-    set_error(ERROR_INSUFFICIENT_BUFFER);
     return size;
   }
   std::memcpy(name, path.c_str(), length + 1);

@@ -46,15 +46,21 @@ std::string canonical_as_given(const std::string &path) {
   return join(parsed.prefix, parsed.folded, parsed.folded.size());
 }
 
+// The longest known short form that is the path or holds it stands for
+// its long form: a file's own mapping wins over its folder's.
 std::string long_form(const std::string &path) {
   std::string wanted = canonical_as_given(path);
+  const ShortName *best = nullptr;
+  std::size_t best_size = 0;
   for (const ShortName &name : machine().short_names) {
     std::string short_form = canonical_as_given(name.short_path);
-    if (short_form.empty()) continue;
-    if (wanted == short_form) return name.long_path;
-    if (lies_in(wanted, short_form)) return name.long_path + wanted.substr(short_form.size());
+    if (short_form.empty() || short_form.size() <= best_size) continue;
+    if (wanted == short_form || lies_in(wanted, short_form)) {
+      best = &name;
+      best_size = short_form.size();
+    }
   }
-  return path;
+  return best ? best->long_path + wanted.substr(best_size) : path;
 }
 }  // namespace
 

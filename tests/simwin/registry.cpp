@@ -63,15 +63,18 @@ int open_keys() { return static_cast<int>(machine().open_keys.size()); }
 using namespace sim::detail;
 
 LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD, REGSAM, PHKEY result) {
+  // A failed open leaves no handle behind: the result is cleared.
   if (DWORD injected = enter("RegOpenKeyExA")) {
+    if (result) *result = nullptr;
     return static_cast<LONG>(injected);
   }
+  if (!result) return ERROR_INVALID_PARAMETER;
+  *result = nullptr;
   std::string path;
   if (!key_path(key, path)) {
     fault("RegOpenKeyExA on an unknown key " + show(key));
     return ERROR_INVALID_HANDLE;
   }
-  if (!result) return ERROR_INVALID_PARAMETER;
   if (sub_key && *sub_key) path = path.empty() ? std::string(sub_key) : path + "\\" + sub_key;
   if (!key_exists(path)) return ERROR_FILE_NOT_FOUND;
   uintptr_t value = new_handle();
@@ -102,14 +105,19 @@ LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD ty
     if (size) *size = needed;
     return ERROR_SUCCESS;
   }
+  const bool nt = machine().platform == VER_PLATFORM_WIN32_NT;
   if (needed > *size) {
-    // What Windows leaves in a buffer that was too small is undefined; the
-    // caller must not find anything usable there.
-    std::memset(data, 'X', *size);
+    // The buffer's content is documented as undefined. NT leaves it alone;
+    // for the 9x family the caller must not find anything usable there.
+    if (!nt) std::memset(data, 'X', *size);
     *size = needed;
     return ERROR_MORE_DATA;
   }
   std::memcpy(data, value.bytes.data(), needed);
+  // NT terminates a text stored without its terminator where the buffer
+  // has room; the size does not count it.
+  const bool text = value.type == REG_SZ || value.type == REG_EXPAND_SZ || value.type == REG_MULTI_SZ;
+  if (nt && text && needed > 0 && needed < *size && data[needed - 1] != 0) data[needed] = 0;
   *size = needed;
   return ERROR_SUCCESS;
 }

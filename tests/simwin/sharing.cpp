@@ -46,10 +46,10 @@ bool sharing_violation(const std::string &path, DWORD access, DWORD share) {
   }
   for (const HeldFile &held : machine().holds) {
     if (!same_path(held.path, path)) continue;
-    // A mapped image lets others read and delete-open it; writing is what
-    // the image section forbids.
-    DWORD held_share = held.how == Hold::module ? FILE_SHARE_READ | FILE_SHARE_DELETE : 0;
-    if (conflict(wanted, share, Rights{true, false, false}, held_share)) return true;
+    // A mapped image keeps no share access of its own (the loader closed
+    // its handle): readers may even refuse to share; writing is what the
+    // image section forbids.
+    if (held.how == Hold::module ? wanted.write : conflict(wanted, share, Rights{true, false, false}, 0)) return true;
   }
   return false;
 }
