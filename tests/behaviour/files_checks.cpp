@@ -307,6 +307,31 @@ CHECK(delete_refuses_read_only_files_and_running_modules) {
   ok(ret && file_attributes(plain) == INVALID_FILE_ATTRIBUTES, "plain file: %d, error %u\n", ret, GetLastError());
 }
 
+// Windows drops the blanks and dots that end the last component of a
+// name, so "x " and "x." both name "x"; a folder "d " in the middle keeps
+// its blank.
+CHECK(names_lose_the_blanks_and_dots_that_end_them) {
+  make_text_file(scratch("x"), "plain", FILE_ATTRIBUTE_ARCHIVE);
+  make_text_file(scratch("x "), "blank", FILE_ATTRIBUTE_ARCHIVE);
+  ok(DeleteFileA(scratch("x ")), "delete \"x \": error %u\n", GetLastError());
+  ok(file_attributes(scratch("x")) == INVALID_FILE_ATTRIBUTES, "\"x\" was not the one deleted\n");
+  ok(has_bytes(scratch("x "), "blank"), "\"x \" was deleted\n");
+
+  make_text_file(scratch("y"), "plain", FILE_ATTRIBUTE_ARCHIVE);
+  make_text_file(scratch("y."), "dot", FILE_ATTRIBUTE_ARCHIVE);
+  ok(SetFileAttributesA(scratch("y. ."), FILE_ATTRIBUTE_READONLY), "attributes of \"y. .\": error %u\n",
+     GetLastError());
+  ok(file_attributes(scratch("y")) & FILE_ATTRIBUTE_READONLY, "\"y\" did not become read-only\n");
+  ok(!(file_attributes(scratch("y.")) & FILE_ATTRIBUTE_READONLY), "\"y.\" became read-only\n");
+  SetFileAttributesA(scratch("y"), FILE_ATTRIBUTE_NORMAL);
+
+  make_folder(scratch("d "));
+  make_text_file(scratch("d \\f"), "inner", FILE_ATTRIBUTE_ARCHIVE);
+  ok(CopyFileA(scratch("x "), scratch("d \\g"), FALSE) == FALSE, "copy from a name that is gone\n");
+  ok(DeleteFileA(scratch("d \\f")), "delete in \"d \": error %u\n", GetLastError());
+  ok(file_attributes(scratch("d \\f")) == INVALID_FILE_ATTRIBUTES, "\"d \\f\" is still there\n");
+}
+
 CHECK(delete_names_what_is_missing) {
   SetLastError(0xdeadbeef);
   BOOL ret = DeleteFileA(scratch("missing.dll"));

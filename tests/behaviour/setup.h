@@ -25,6 +25,8 @@ const char *scratch_key(const char *sub_key);
 const char *unique_name(const char *name);
 
 // ---- Files ----------------------------------------------------------------
+// These name files exactly as spelt, also a name that ends in a blank or a
+// dot (which the file API itself would drop).
 void make_folder(const char *path);
 void make_file(const char *path, const char *bytes, DWORD size, DWORD attributes);
 // Libraries built with windres by tests/behaviour/wine (library_specs

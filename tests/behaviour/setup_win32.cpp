@@ -40,16 +40,28 @@ void end_machine() {
   while (g_handle_count > 0) CloseHandle(g_handles[--g_handle_count]);
 }
 
-void make_folder(const char *path) { require(CreateDirectoryA(path, NULL), "CreateDirectoryA", path); }
+// The name exactly as spelt: a "\\?\" path skips the rules that would drop
+// the blanks and dots ending a name, as files copied from other systems
+// keep them.
+static const char *exact(const char *path) {
+  static char buffers[4][MAX_PATH + 8];
+  static int next = 0;
+  char *buffer = buffers[next++ % 4];
+  lstrcpynA(buffer, "\\\\?\\", MAX_PATH + 8);
+  lstrcpynA(buffer + 4, path, MAX_PATH + 4);
+  return buffer;
+}
+
+void make_folder(const char *path) { require(CreateDirectoryA(exact(path), NULL), "CreateDirectoryA", path); }
 
 void make_file(const char *path, const char *bytes, DWORD size, DWORD attributes) {
-  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+  HANDLE file = CreateFileA(exact(path), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
   require(file != INVALID_HANDLE_VALUE, "CreateFileA", path);
   if (file == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;
   require(WriteFile(file, bytes, size, &written, NULL) && written == size, "WriteFile", path);
   CloseHandle(file);
-  require(SetFileAttributesA(path, attributes), "SetFileAttributesA", path);
+  require(SetFileAttributesA(exact(path), attributes), "SetFileAttributesA", path);
 }
 
 void make_library(const char *path, Library which) {
@@ -84,10 +96,10 @@ const char *own_module() {
 
 HINSTANCE own_instance() { return GetModuleHandleA(NULL); }
 
-DWORD file_attributes(const char *path) { return GetFileAttributesA(path); }
+DWORD file_attributes(const char *path) { return GetFileAttributesA(exact(path)); }
 
 int file_bytes(const char *path, char *bytes, int size) {
-  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+  HANDLE file = CreateFileA(exact(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
   if (file == INVALID_HANDLE_VALUE) return -1;
   DWORD length = GetFileSize(file, NULL);
