@@ -9,6 +9,7 @@ command -v cmake >/dev/null || need+=(cmake)
 command -v Xvfb >/dev/null || need+=(xvfb)
 command -v localedef >/dev/null || need+=(locales)
 command -v python3 >/dev/null || need+=(python3)
+dpkg -s python3-pefile >/dev/null 2>&1 || need+=(python3-pefile)
 command -v setpriv >/dev/null || need+=(util-linux)
 if ! command -v wine >/dev/null || ! dpkg -s wine32:i386 >/dev/null 2>&1; then
     need+=(wine wine32:i386)
