@@ -14,10 +14,22 @@ add_custom_command(
   DEPENDS ${ICON_SCRIPT} ${ICON_SOURCE}
   COMMENT "Drawing the updater icon")
 
+# The manifest is kept readable, with its reasons as comments, and goes
+# into the resource minified.
+set(MANIFEST_SOURCE ${CMAKE_SOURCE_DIR}/res/manifest/updater.manifest)
+set(MANIFEST_SCRIPT ${CMAKE_SOURCE_DIR}/res/manifest/make_manifest.py)
+set(MANIFEST_FILE ${CMAKE_BINARY_DIR}/updater.manifest)
+add_custom_command(
+  OUTPUT ${MANIFEST_FILE}
+  COMMAND Python3::Interpreter ${MANIFEST_SCRIPT} ${MANIFEST_SOURCE} ${MANIFEST_FILE}
+  DEPENDS ${MANIFEST_SCRIPT} ${MANIFEST_SOURCE}
+  COMMENT "Minifying the application manifest")
+
 file(GLOB WIN32_SOURCES CONFIGURE_DEPENDS src/platform/win32/*.cpp)
-add_executable(updater ${LOGIC_SOURCES} ${WIN32_SOURCES} res/updater.rc ${ICON_FILE})
+add_executable(updater ${LOGIC_SOURCES} ${WIN32_SOURCES} res/updater.rc ${ICON_FILE} ${MANIFEST_FILE})
 set_target_properties(updater PROPERTIES OUTPUT_NAME TRV60UPDATE SUFFIX .EXE)
-set_source_files_properties(res/updater.rc PROPERTIES OBJECT_DEPENDS "${ICON_FILE};${CMAKE_SOURCE_DIR}/res/strings.rc")
+set_source_files_properties(res/updater.rc PROPERTIES OBJECT_DEPENDS
+  "${ICON_FILE};${MANIFEST_FILE};${CMAKE_SOURCE_DIR}/res/strings.rc")
 target_include_directories(updater PRIVATE src $<$<COMPILE_LANGUAGE:RC>:${CMAKE_BINARY_DIR}>)
 
 target_compile_options(updater PRIVATE
@@ -43,9 +55,11 @@ target_compile_options(updater PRIVATE
     -Wall -Wextra>)
 
 # No CRT and no mingw start-up code: the entry point is our own
-# (src/platform/win32/entry.cpp) and the only imports are the system DLLs
-# that Windows 95 already has. libgcc stays as a safety net for stack probes
-# (___chkstk_ms) on any frame over 4 KB; it brings no DLL with it.
+# (src/platform/win32/entry.cpp) and the only imports are KERNEL32, USER32
+# and ADVAPI32, which Windows 95 already has and which the loader always
+# takes from the system; VERSION.DLL is loaded at run time, by full path.
+# libgcc stays as a safety net for stack probes (___chkstk_ms) on any frame
+# over 4 KB; it brings no DLL with it.
 set(CMAKE_CXX_STANDARD_LIBRARIES "")
 target_link_options(updater PRIVATE
   -nostdlib -nostartfiles -s
@@ -62,4 +76,4 @@ target_link_options(updater PRIVATE
   -Wl,--no-insert-timestamp
   # The map lets the exe check see what went in (no static constructors).
   -Wl,-Map=${CMAKE_BINARY_DIR}/TRV60UPDATE.map)
-target_link_libraries(updater PRIVATE kernel32 user32 advapi32 version gcc)
+target_link_libraries(updater PRIVATE kernel32 user32 advapi32 gcc)

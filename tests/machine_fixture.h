@@ -23,6 +23,7 @@ class MachineTest : public ::testing::Test {
     EXPECT_TRUE(sim::faults().empty()) << sim::faults().front();
     EXPECT_EQ(0, sim::open_keys());
     EXPECT_EQ(0, sim::heap_blocks());
+    EXPECT_EQ(0, sim::loaded_libraries());
   }
 
   static void put_library(const std::string &path, const std::string &version) {

@@ -26,6 +26,10 @@ static const Installation INSTALLATIONS[2] = {
 
 // 1 when no other instance runs; *mutex then holds ours, or null when the
 // mutex could not be created and the run goes on unprotected.
+//
+// A mutex that exists but refuses us is another instance all the same: one
+// started by another user, or elevated while we are not. Both the open and
+// the create then fail with ERROR_ACCESS_DENIED.
 static int claim_single_instance(HANDLE *mutex) {
   *mutex = 0;
   HANDLE other = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, INSTANCE_NAME);
@@ -33,16 +37,19 @@ static int claim_single_instance(HANDLE *mutex) {
     CloseHandle(other);
     return 0;
   }
+  if (GetLastError() == ERROR_ACCESS_DENIED) return 0;
   // Two instances started together both get past the open; the one that
   // did not create the mutex steps back. The last error is cleared first,
   // since only ERROR_ALREADY_EXISTS after a handle tells the two apart and
   // a successful create need not reset an older error.
   SetLastError(0);
   HANDLE own = CreateMutexA(0, FALSE, INSTANCE_NAME);
-  if (own && GetLastError() == ERROR_ALREADY_EXISTS) {
+  DWORD error = GetLastError();
+  if (own && error == ERROR_ALREADY_EXISTS) {
     CloseHandle(own);
     return 0;
   }
+  if (!own && error == ERROR_ACCESS_DENIED) return 0;
   *mutex = own;
   return 1;
 }

@@ -4,9 +4,11 @@
 
 enum { VERSION_CAPACITY = 50 };
 
-// The FileVersion string of the file's first translation. 1 when it was
-// copied with its terminator into the destination; otherwise 0 and the
-// destination is left as it was.
+// The FileVersion string of the file's first translation, read with the
+// functions of the system directory's VERSION.DLL. 1 when it was copied
+// with its terminator into the destination; otherwise (also when that
+// library or one of its functions cannot be had) 0 and the destination is
+// left as it was.
 int read_file_version(LPCSTR path, LPSTR destination, int capacity);
 
 // True when the payload's version string orders after the installed one.

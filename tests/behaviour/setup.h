@@ -12,7 +12,9 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include "win32_api.h"
+// The simulated Windows; machine.h also declares VERSION.DLL's exports,
+// which the updater itself reaches only through GetProcAddress.
+#include "machine.h"
 #endif
 
 // A path in the check's scratch folder, or the folder itself for "".

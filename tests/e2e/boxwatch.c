@@ -151,10 +151,15 @@ int main(void) {
     fprintf(stderr, "boxwatch: cannot open log\n");
     return 2;
   }
-  /* The code pages and languages tell a scenario whether the locale it asked for is really in effect. */
-  fprintf(logf, "{\"acp\":%u,\"oemcp\":%u,\"ui_language\":%u,\"user_lcid\":%lu,\"system_lcid\":%lu}\n", GetACP(),
-          GetOEMCP(), GetUserDefaultUILanguage(), (unsigned long)GetUserDefaultLCID(),
-          (unsigned long)GetSystemDefaultLCID());
+  /* The code pages, languages and Windows version tell a scenario whether the
+   * locale and version it asked for are really in effect. */
+  OSVERSIONINFOA os = {sizeof os};
+  GetVersionExA(&os);
+  fprintf(logf,
+          "{\"acp\":%u,\"oemcp\":%u,\"ui_language\":%u,\"user_lcid\":%lu,\"system_lcid\":%lu,\"os\":[%lu,%lu,%lu]}\n",
+          GetACP(), GetOEMCP(), GetUserDefaultUILanguage(), (unsigned long)GetUserDefaultLCID(),
+          (unsigned long)GetSystemDefaultLCID(), (unsigned long)os.dwMajorVersion, (unsigned long)os.dwMinorVersion,
+          (unsigned long)os.dwPlatformId);
   fflush(logf);
 
   STARTUPINFOW si = {sizeof si};
@@ -195,7 +200,7 @@ int main(void) {
   }
   DWORD code = 0;
   GetExitCodeProcess(pi.hProcess, &code);
-  fprintf(logf, "{\"exit\":%lu,\"boxes\":%d}\n", (unsigned long)code, boxes);
+  fprintf(logf, "{\"exit\":%lu,\"boxes\":%d,\"pid\":%lu}\n", (unsigned long)code, boxes, (unsigned long)child_pid);
   fclose(logf);
   return 0;
 }

@@ -8,12 +8,25 @@ import fcntl
 import hashlib
 import json
 import os
+import re
 import select
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 from pathlib import Path, PureWindowsPath
+
+try:
+    import pefile
+except ImportError:
+    # Debian's python3-pefile lives where a Python other than Debian's own
+    # (pyenv, a virtual environment) does not look.
+    sys.path.append("/usr/lib/python3/dist-packages")
+    try:
+        import pefile
+    except ImportError:
+        pefile = None
 
 HERE = Path(__file__).resolve().parent
 ROOT = HERE.parent.parent
@@ -69,7 +82,7 @@ def _run(cmd, env=None, timeout=120, log=None):
 
 def missing_tools():
     need = ["wine", "wineserver", "wineboot", "Xvfb", "localedef", CROSS + "gcc", CROSS + "windres"]
-    return [t for t in need if not shutil.which(t)]
+    return [t for t in need if not shutil.which(t)] + ([] if pefile else ["python3-pefile"])
 
 
 @contextlib.contextmanager
@@ -305,6 +318,8 @@ class Run:
         self.boxes = [Box(l) for l in lines if "box" in l]
         end = [l for l in lines if "exit" in l]
         self.exit_code = end[-1]["exit"] if end else None
+        self.pid = end[-1].get("pid") if end else None
+        self.calls = []  # filled by Machine.trace
         self.timed_out = any("timeout" in l for l in lines)
         self.start_error = next((l["start_error"] for l in lines if "start_error" in l), None)
         self.stuck = [l["stuck"] for l in lines if "stuck" in l]
@@ -320,7 +335,7 @@ class Machine:
     (a new server session would run Wine's start-up processing, which is a
     restart), and a language."""
 
-    def __init__(self, display, name, lang="en", win98=False, unprivileged=False, home=None):
+    def __init__(self, display, name, lang="en", win98=False, unprivileged=False, home=None, version=None):
         self.display, self.lang, self.name = display, lang, name
         # Wine run by root may overwrite a read-only file that Windows would refuse to;
         # an unprivileged machine keeps that refusal.
@@ -347,8 +362,10 @@ class Machine:
         self._wine(["wineserver", "-p"], timeout=30)
         try:
             self.c(r"C:\e2e").mkdir(parents=True, exist_ok=True)
-            if win98:
-                self.registry('[HKEY_CURRENT_USER\\Software\\Wine]\n"Version"="win98"\n')
+            # Wine's Windows version: win95, win98, nt40, winxp, win7, win10, ...
+            version = "win98" if win98 else version
+            if version:
+                self.registry(f'[HKEY_CURRENT_USER\\Software\\Wine]\n"Version"="{version}"\n')
         except BaseException:
             self.close(keep=True)
             raise
@@ -422,10 +439,10 @@ class Machine:
             raise HarnessError(f"{UPDATER} does not exist")
         return self.put(str(PureWindowsPath(windir) / "TRV60UPDATE.EXE"), UPDATER)
 
-    def run(self, cmdline, cwd=r"C:\windows", timeout=60, on_first_box=None):
+    def run(self, cmdline, cwd=r"C:\windows", timeout=60, on_first_box=None, debug_log=None):
         """Starts cmdline through boxwatch and returns what the user saw and the
         exit code. on_first_box(record) is called while the first box is still
-        on the screen."""
+        on the screen. debug_log: Wine's output goes to this file instead."""
         self._calls += 1
         n = self._calls
         flag_win = rf"C:\e2e\box{n}.flag"
@@ -434,7 +451,7 @@ class Machine:
         if on_first_box:
             job += ["pause=1", "flag=" + flag_win]
         self.c(rf"C:\e2e\job{n}.txt").write_text("\n".join(job) + "\n", encoding="utf-8")
-        with open(self.log, "ab") as log:
+        with open(debug_log or self.log, "ab") as log:
             proc = subprocess.Popen(self._as_user(["wine", self._helper("boxwatch"), rf"C:\e2e\job{n}.txt"]), env=self.env,
                                     stdout=log, stderr=log, stdin=subprocess.DEVNULL)
             deadline = time.time() + timeout + 60
@@ -452,6 +469,29 @@ class Machine:
         if not logf.exists():
             raise HarnessError(f"boxwatch failed ({proc.returncode}); see {self.log}")
         return Run([json.loads(l) for l in logf.read_text(encoding="utf-8").splitlines() if l.strip()])
+
+    def trace(self, cmdline, functions, **kw):
+        """Runs cmdline as run() does, with Wine's relay channel tracing the
+        named functions of kernel32 and kernelbase, and returns the Run with
+        .calls: the calls the started program made itself, in order, as
+        Call(function, arguments, retval). A call is the program's own when
+        it comes from its process and returns into its image; the loader's
+        and the system DLLs' calls on its behalf are not."""
+        include = ";".join(f"{dll}.{f}" for f in functions for dll in ("kernel32", "kernelbase"))
+        self.registry('[HKEY_CURRENT_USER\\Software\\Wine\\Debug]\n"RelayInclude"="' + include + '"\n')
+        self._calls += 1
+        debug_log = self.dir / f"relay{self._calls}.log"
+        debug_log.unlink(missing_ok=True)
+        quiet = self.env["WINEDEBUG"]
+        self.env["WINEDEBUG"] = "+pid,+relay"
+        try:
+            run = self.run(cmdline, debug_log=debug_log, **kw)
+        finally:
+            self.env["WINEDEBUG"] = quiet
+        image = pefile.PE(str(UPDATER), fast_load=True).OPTIONAL_HEADER
+        run.calls = relay_calls(debug_log.read_text(errors="replace"), run.pid, image.ImageBase,
+                                image.ImageBase + image.SizeOfImage)
+        return run
 
     def probe(self, *requests):
         """Asks probe.exe; each request is a tuple like ("version", r"C:\\x.dll")."""
@@ -509,6 +549,41 @@ class Machine:
             pass
         if not keep:
             shutil.rmtree(self.dir, ignore_errors=True)
+
+
+class Call:
+    def __init__(self, function, arguments, retval):
+        self.function, self.arguments, self.retval = function, arguments, retval
+
+    def strings(self):
+        """The string arguments, unescaped."""
+        return [re.sub(r"\\(.)", r"\1", s) for s in re.findall(r'"((?:[^"\\]|\\.)*)"', self.arguments)]
+
+    def __repr__(self):
+        return f"{self.function}({self.arguments}) = {self.retval:#x}"
+
+
+_RELAY = re.compile(r"^([0-9a-f]{4}):([0-9a-f]{4}):(Call|Ret)\s+\w+\.(\w+)\((.*)\)(?: retval=([0-9a-f]+))? ret=([0-9a-f]+)$")
+
+
+def relay_calls(text, pid, image_start, image_end):
+    """Calls of process pid whose return address lies in [image_start, image_end),
+    each paired with its return, from the output of WINEDEBUG=+pid,+relay."""
+    calls, open_calls = [], {}
+    for line in text.splitlines():
+        match = _RELAY.match(line.strip())
+        if not match or pid is None or int(match.group(1), 16) != pid:
+            continue
+        _, thread, kind, function, arguments, retval, ret = match.groups()
+        if not image_start <= int(ret, 16) < image_end:
+            continue
+        if kind == "Call":
+            call = Call(function, arguments, None)
+            calls.append(call)
+            open_calls.setdefault((thread, function), []).append(call)
+        elif open_calls.get((thread, function)):
+            open_calls[(thread, function)].pop().retval = int(retval, 16)
+    return calls
 
 
 def screenshot(display, path, rect=None):

@@ -2,10 +2,14 @@
  *
  *   hold.exe dll   C:\path\Lib.dll    C:\e2e\ready.flag
  *   hold.exe mutex "TRAVEN-60 Update" C:\e2e\ready.flag
+ *   hold.exe refusing-mutex "TRAVEN-60 Update" C:\e2e\ready.flag
  *
  * "dll" loads the library as a module, as a running program holds a library it
  * uses: the file stays readable (its version can be read) but cannot be
  * overwritten. Opening it with no sharing instead would also hide its version.
+ * "refusing-mutex" creates the mutex with an empty access list, as another
+ * user's or an elevated instance's would refuse us: opening it fails with
+ * ERROR_ACCESS_DENIED, which the helper checks for itself before it is ready.
  * Once holding, the ready file is created; removing it releases the hold.
  */
 #include <stdio.h>
@@ -26,6 +30,20 @@ int main(void) {
   } else if (!wcscmp(argv[1], L"mutex")) {
     if (!CreateMutexW(NULL, TRUE, argv[2])) {
       fprintf(stderr, "hold: CreateMutex failed %lu\n", GetLastError());
+      return 1;
+    }
+  } else if (!wcscmp(argv[1], L"refusing-mutex")) {
+    static SECURITY_DESCRIPTOR sd;
+    static DWORD acl[64];
+    SECURITY_ATTRIBUTES sa = {sizeof sa, &sd, FALSE};
+    if (!InitializeAcl((PACL)acl, sizeof acl, ACL_REVISION) ||
+        !InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION) ||
+        !SetSecurityDescriptorDacl(&sd, TRUE, (PACL)acl, FALSE) || !CreateMutexW(&sa, TRUE, argv[2])) {
+      fprintf(stderr, "hold: refusing CreateMutex failed %lu\n", GetLastError());
+      return 1;
+    }
+    if (OpenMutexW(MUTEX_ALL_ACCESS, FALSE, argv[2]) || GetLastError() != ERROR_ACCESS_DENIED) {
+      fprintf(stderr, "hold: the mutex does not refuse access (%lu)\n", GetLastError());
       return 1;
     }
   } else

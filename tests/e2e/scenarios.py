@@ -2,16 +2,17 @@
 machine per scenario, every box read back from the screen and answered."""
 
 import functools
+from pathlib import PureWindowsPath
 
 from harness import fixture, plain_file
 
 SCENARIOS = []
 
 
-def scenario(group, lang="en", win98=False, unprivileged=False):
+def scenario(group, lang="en", win98=False, unprivileged=False, version=None):
     def register(fn):
         SCENARIOS.append(dict(group=group, name=fn.__name__, fn=fn, lang=lang, win98=win98, unprivileged=unprivileged,
-                              doc=(fn.__doc__ or "").strip()))
+                              version=version, doc=(fn.__doc__ or "").strip()))
         return fn
     return register
 
@@ -531,3 +532,79 @@ def registry_values_of_other_types(m, t):
     run = m.run(quoted(exe))
     t.boxes(run, [EN[5]])
     t.content(m, r"C:\TRV50\TrvAvc.dll", data(new_avc()), "library under the binary value's path")
+
+
+@scenario("start-up")
+def second_instance_refusing_us(m, t):
+    """The mutex exists but refuses us (an empty access list, as another user's or an elevated
+    instance's does): that is another instance too. No box, exit code 0, nothing touched."""
+    exe = ship(m)
+    install(m, r"C:\TRV50", avc=old("TrvAvc.dll"), api=old("TrvApi.dll"))
+    m.registry(reg_text(TRAVEN, Path=r"C:\TRV50"))
+    with m.holding("refusing-mutex", "TRAVEN-60 Update"):
+        run = m.run(quoted(exe, "/d"))
+    t.boxes(run, [])
+    t.content(m, r"C:\TRV50\TrvAvc.dll", data(old("TrvAvc.dll")), "library")
+    payloads_kept(m, t, exe)
+
+
+# ================================================================ Windows versions, and what the updater loads
+
+SEM_FAILCRITICALERRORS, SEM_NOOPENFILEERRORBOX = 0x0001, 0x8000
+LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800
+LOADS = ("LoadLibraryA", "LoadLibraryExA")
+RESTRICTIONS = ("SetDefaultDllDirectories", "SetDllDirectoryA")
+TRACED = ("SetErrorMode",) + RESTRICTIONS + LOADS
+SYSTEM_DIRECTORY = r"c:\windows\system32"
+# Wine's version setting, and what GetVersionExA then tells boxwatch.exe: major, minor,
+# platform. Like Windows 8.1 and later, win10 tells a program without a manifest 6.2.
+WINDOWS_VERSIONS = {"win95": (4, 0, 1), "win98": (4, 10, 1), "nt40": (4, 0, 2), "winxp": (5, 1, 2),
+                    "win7": (6, 1, 2), "win10": (6, 2, 2)}
+
+
+def started_safely(t, run):
+    """From the updater's own calls (Wine's relay trace): critical errors come back as error
+    codes before anything else; later loads are restricted to the system directory before the
+    first load; and every library it loads itself is named by its full path there."""
+    calls = run.calls
+    t.true(calls and calls[0].function == "SetErrorMode" and
+           int(calls[0].arguments, 16) == SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX,
+           f"SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX) comes first: {calls[:1]}")
+    loads = [i for i, c in enumerate(calls) if c.function in LOADS]
+    restrictions = [i for i, c in enumerate(calls) if c.function in RESTRICTIONS and c.retval]
+    t.true(loads, f"the updater loads VERSION.DLL itself: {calls}")
+    t.true(restrictions and loads and restrictions[0] < loads[0],
+           f"later loads are restricted, with success, before the first load: {calls}")
+    if restrictions:
+        first = calls[restrictions[0]]
+        t.eq((first.function, int(first.arguments, 16)), ("SetDefaultDllDirectories", LOAD_LIBRARY_SEARCH_SYSTEM32),
+             "Wine has SetDefaultDllDirectories, so it is the one used")
+    for i in loads:
+        names = calls[i].strings()
+        name = names[0] if names else ""
+        t.true(str(PureWindowsPath(name).parent).lower() == SYSTEM_DIRECTORY and PureWindowsPath(name).drive,
+               f"a library loaded by a name other than its full path in the system directory: {calls[i]}")
+
+
+def _windows_version_scenario(version):
+    def updates_under(m, t):
+        exe = ship(m)
+        inst = r"C:\TRV50"
+        install(m, inst, avc=old("TrvAvc.dll"), api=equal("TrvApi.dll"))
+        m.registry(reg_text(TRAVEN, Path=inst))
+        run = m.trace(quoted(exe), TRACED)
+        t.eq(tuple(run.header.get("os", ())), WINDOWS_VERSIONS[version], "Windows version in effect (GetVersionExA)")
+        t.boxes(run, [EN[5]])
+        t.content(m, rf"{inst}\TrvAvc.dll", data(new_avc()), "older library replaced")
+        t.content(m, rf"{inst}\TrvApi.dll", data(equal("TrvApi.dll")), "equal library left alone")
+        started_safely(t, run)
+
+    updates_under.__name__ = f"updates_under_{version}"
+    updates_under.__doc__ = f"""Wine's version set to {version}: the updater with its manifest starts, reads both
+        versions through the system's VERSION.DLL and shows "Update was succeeded."; its own calls
+        show SetErrorMode first, loads restricted before the first, and only full paths loaded."""
+    scenario("windows-versions", version=version)(updates_under)
+
+
+for _version in WINDOWS_VERSIONS:
+    _windows_version_scenario(_version)

@@ -175,4 +175,5 @@ inline void check_machine_clean() {
   FUZZ_CHECK(sim::open_keys() == 0);
   FUZZ_CHECK(sim::open_handles() == 0);
   FUZZ_CHECK(sim::heap_blocks() == 0);
+  FUZZ_CHECK(sim::loaded_libraries() == 0);
 }

@@ -6,7 +6,9 @@
 //
 // Input, in order: platform, language, string tables, a rare event (1
 // another instance, 2 no mutex, 3 no platform version, 4 a lost race for
-// the mutex, 5 no heap), the kit's directory and executable name, the
+// the mutex, 5 no heap, 6 another instance whose mutex refuses us, 7 a lost
+// race to such an instance, 8 no VERSION.DLL, 9 a VERSION.DLL without
+// VerQueryValueA), the kit's directory and executable name, the
 // executable's file, the two payloads' files; for each installation its
 // registry value and its two libraries' files; WinInit.ini; the
 // command-line tail. A file is: present flag, attributes, holder, version
@@ -216,14 +218,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   sim::set_code_page(std::get<1>(language));
   if (!tables) sim::remove_string_tables();
   const unsigned rare = in.byte();
-  // Another instance runs already (1), or starts between our open and
-  // create (4).
-  const bool other_instance = rare == 1 || rare == 4;
-  if (rare == 1) sim::hold_mutex("TRAVEN-60 Update");
-  if (rare == 2) sim::fail_mutex_creation(ERROR_ACCESS_DENIED);
+  // Another instance runs already (1, 6), or starts between our open and
+  // create (4, 7); its mutex may refuse us (6, 7).
+  const bool other_instance = rare == 1 || rare == 4 || rare == 6 || rare == 7;
+  if (rare == 1 || rare == 6) sim::hold_mutex("TRAVEN-60 Update", rare == 6);
+  if (rare == 2) sim::fail_mutex_creation(ERROR_INVALID_HANDLE);
   if (rare == 3) sim::fail_version_query();
-  if (rare == 4) sim::on_call("CreateMutexA", [] { sim::hold_mutex("TRAVEN-60 Update"); });
+  if (rare == 4 || rare == 7) sim::on_call("CreateMutexA", [rare] { sim::hold_mutex("TRAVEN-60 Update", rare == 7); });
   if (rare == 5) sim::fail_heap_allocations();
+  if (rare == 8) sim::fail_version_library(ERROR_MOD_NOT_FOUND);
+  if (rare == 9) sim::remove_version_export("VerQueryValueA");
 
   const std::string kit = kit_directory(in);
   const std::string module = kit + (in.pick(4) ? "TRV60UPDATE.EXE" : in.c_text(40));

@@ -6,37 +6,53 @@
                                         check, and demand that each is caught
 
 Prints one line per check and "N passed, M failed"; exits 1 on any failure.
-Imports and header fields are read with the mingw objdump ($OBJDUMP); the
-resources are read straight from the file.
+The file is read with pefile (Debian: python3-pefile). The functions it may
+import are the ones tests/simwin/win32_api.h declares for the logic, each
+under its DLL, and the few that only the start-up in src/platform/win32
+calls.
 """
 import os
 import re
 import shutil
 import struct
-import subprocess
 import sys
 import tempfile
+import xml.dom.minidom
+from pathlib import Path
 
-# Everything the program may import: only these DLLs, and only functions
-# that Windows 95 already exports.
-ALLOWED_DLLS = {"KERNEL32.DLL", "USER32.DLL", "ADVAPI32.DLL", "VERSION.DLL"}
-ALLOWED_FUNCTIONS = {
-    "GetModuleHandleA", "GetCommandLineA", "GetStartupInfoA", "ExitProcess",
-    "GetModuleFileNameA", "OpenMutexA", "CreateMutexA", "CloseHandle",
-    "GetLastError", "SetLastError", "IsDBCSLeadByte", "CreateFileA",
-    "FormatMessageA", "SetFileAttributesA", "CopyFileA", "DeleteFileA",
-    "MoveFileExA", "GetShortPathNameA", "GetVersionExA", "GetWindowsDirectoryA",
-    "GetPrivateProfileSectionA", "WritePrivateProfileSectionA",
-    "WritePrivateProfileStringA", "GetProcessHeap", "HeapAlloc", "HeapFree",
-    "lstrlenA", "RegOpenKeyExA", "RegQueryValueExA", "RegCloseKey",
-    "GetFileVersionInfoSizeA", "GetFileVersionInfoA", "VerQueryValueA",
-    "LoadStringA", "MessageBoxA", "wsprintfA",
-}
+try:
+    import pefile
+except ImportError:
+    # Debian's python3-pefile lives where a Python other than Debian's own
+    # (pyenv, a virtual environment) does not look.
+    sys.path.append("/usr/lib/python3/dist-packages")
+    try:
+        import pefile
+    except ImportError:
+        sys.exit("check_exe.py needs pefile: apt-get install python3-pefile")
+
+ROOT = Path(__file__).resolve().parents[2]
+API_HEADER = ROOT / "tests" / "simwin" / "win32_api.h"
+STARTUP_SOURCES = ROOT / "src" / "platform" / "win32"
+
+# Only these DLLs: Windows 95 has them, and the loader always takes them
+# from the system. VERSION.DLL is not a known DLL: imported by name it would
+# be looked for in the program's folder first.
+ALLOWED_DLLS = ("KERNEL32.DLL", "USER32.DLL", "ADVAPI32.DLL")
+# Called by the start-up alone, never by the logic, so the simulated
+# Windows does not declare them.
+STARTUP_ONLY = {"KERNEL32.DLL": {"GetModuleHandleA", "GetCommandLineA", "GetStartupInfoA", "ExitProcess",
+                                 "SetErrorMode"}}
+# Looked up at run time with GetProcAddress, never imported: the version
+# functions of the system's VERSION.DLL, and the DLL-directory functions
+# that older systems lack.
+RUN_TIME_NAMES = ("VERSION.DLL", "GetFileVersionInfoSizeA", "GetFileVersionInfoA", "VerQueryValueA",
+                  "SetDefaultDllDirectories", "SetDllDirectoryA")
 C_RUNTIMES = re.compile(r"msvcr|msvcp|ucrt|api-ms-win-crt|libgcc|libstdc|libwinpthread|mingwm", re.I)
 SIZE_LIMIT = 16384
 
 ENGLISH, JAPANESE = 1033, 1041
-RT_ICON, RT_STRING, RT_GROUP_ICON, RT_VERSION = 3, 6, 14, 16
+RT_ICON, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 6, 14, 16, 24
 ICON_GROUP = 101
 # Texts whose exact bytes show that the string tables kept their encoding
 # and their escapes through the resource compiler.
@@ -65,109 +81,111 @@ TRANSLATIONS = [0x0409, 1200, 0x0411, 1200]
 FIXED_INFO = {"file version": (0x00010001, 0x00000002), "product version": (0x00020000, 0),
               "FILEOS": 0x4, "FILETYPE": 1}  # VOS__WINDOWS32, VFT_APP
 
-OBJDUMP = os.environ.get("OBJDUMP", "i686-w64-mingw32-objdump")
+# The application manifest.
+ASM_V1 = "urn:schemas-microsoft-com:asm.v1"
+# trustInfo must name its own namespace: Windows XP knows it under asm.v2,
+# Vista and later under asm.v2 and asm.v3.
+TRUST_NAMESPACES = ("urn:schemas-microsoft-com:asm.v2", "urn:schemas-microsoft-com:asm.v3")
+ASM_V3 = "urn:schemas-microsoft-com:asm.v3"
+COMPATIBILITY = "urn:schemas-microsoft-com:compatibility.v1"
+WINDOWS_SETTINGS = "http://schemas.microsoft.com/SMI/2005/WindowsSettings"
+SUPPORTED_OS = {
+    "{e2011457-1546-43c5-a5fe-008deee3d3f0}": "Vista",
+    "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}": "7",
+    "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}": "8",
+    "{1f676c76-80e1-4239-95bb-83d0f6d0da78}": "8.1",
+    "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}": "10/11",
+}
+COMMON_CONTROLS = {"type": "win32", "name": "Microsoft.Windows.Common-Controls", "version": "6.0.0.0",
+                   "publicKeyToken": "6595b64144ccf1df"}
 
 
 class Bad(Exception):
     """A check's finding."""
 
 
-# ---- reading the file ------------------------------------------------------
+# ---- what the program may import --------------------------------------------
 
-def objdump(path):
-    result = subprocess.run([OBJDUMP, "-p", path], capture_output=True, text=True)
-    if result.returncode != 0:
-        raise Bad(f"objdump cannot read it: {result.stderr.strip()}")
-    return result.stdout
-
-
-def header_field(dump, name):
-    match = re.search(rf"^{name}\s+(\S+)", dump, re.M)
-    if not match:
-        raise Bad(f"objdump shows no {name}")
-    return match.group(1)
-
-
-def imports(dump):
-    """{dll: [function, ...]} from objdump's import tables."""
+def declared_imports(header_text):
+    """{DLL: {function}} from win32_api.h, whose declarations stand in groups
+    headed by a comment naming their DLL ("// kernel32")."""
     table, dll = {}, None
-    for line in dump.splitlines():
-        match = re.match(r"\s*DLL Name: (\S+)", line)
-        if match:
-            dll = match.group(1)
-            table[dll] = []
-        elif dll and re.match(r"\s*[0-9a-f]+\s+\d+\s+\S", line):
-            table[dll].append(line.split()[2])
-        elif dll and not line.strip():
-            dll = None
+    for number, line in enumerate(header_text.splitlines(), 1):
+        group = re.match(r"// (\w+)(?::.*)?$", line)
+        if group:
+            dll = group.group(1).upper() + ".DLL"
+            table.setdefault(dll, set())
+            continue
+        declared = re.search(r"\bWINAPI\s+(\w+)\s*\(", line)
+        if declared:
+            if dll is None:
+                raise Bad(f"win32_api.h line {number}: {declared.group(1)} declared before any DLL group")
+            table[dll].add(declared.group(1))
     return table
 
 
+def startup_calls():
+    """The start-up-only functions, each of which the start-up must really call."""
+    text = "".join(p.read_text() for p in sorted(STARTUP_SOURCES.glob("*.cpp")))
+    for dll, functions in STARTUP_ONLY.items():
+        for function in functions:
+            if not re.search(rf"\b{function}\s*\(", text):
+                raise Bad(f"{function} is listed as called by the start-up, but src/platform/win32 never calls it")
+    return STARTUP_ONLY
+
+
+def allowed_imports():
+    """{DLL: {function}}: the logic's declarations and the start-up's calls."""
+    allowed = {dll: set(functions) for dll, functions in declared_imports(API_HEADER.read_text()).items()}
+    for dll, functions in startup_calls().items():
+        allowed.setdefault(dll, set()).update(functions)
+    stray = sorted(dll for dll, functions in allowed.items() if functions and dll not in ALLOWED_DLLS)
+    if stray:
+        raise Bad(f"win32_api.h declares functions of {', '.join(stray)}, which the program may not import")
+    return allowed
+
+
+# ---- reading the file ------------------------------------------------------
+
+def parse(data):
+    try:
+        return pefile.PE(data=bytes(data))
+    except pefile.PEFormatError as error:
+        raise Bad(f"not a PE file: {error}")
+
+
 class Program:
-    """The exe under test, read once; objdump's view is fetched on demand."""
+    """The exe under test, read once."""
 
     def __init__(self, exe, link_map):
         self.exe, self.link_map = exe, link_map
         with open(exe, "rb") as handle:
             self.data = handle.read()
-        self._dump = None
+        self.pe = parse(self.data)
 
-    @property
-    def dump(self):
-        if self._dump is None:
-            self._dump = objdump(self.exe)
-        return self._dump
-
-    @property
-    def pe(self):
-        return Pe(self.data)
-
-
-class Pe:
-    def __init__(self, data):
-        self.data = data
-        if data[:2] != b"MZ":
-            raise Bad("no MZ header")
-        self.pe = struct.unpack_from("<I", data, 0x3C)[0]
-        if data[self.pe:self.pe + 4] != b"PE\0\0":
-            raise Bad("no PE signature")
-        self.coff = self.pe + 4
-        count, optional_size = struct.unpack_from("<H12xH", data, self.coff + 2)
-        self.optional = self.coff + 20
-        table = self.optional + optional_size
-        self.sections = [struct.unpack_from("<8sIIII", data, table + 40 * i) for i in range(count)]
-        rva, _ = struct.unpack_from("<II", data, self.optional + 96 + 8 * 2)
-        self.rsrc = rva
-
-    def offset(self, rva):
-        for _, vsize, vaddr, rawsize, rawptr in self.sections:
-            if vaddr <= rva < vaddr + max(vsize, rawsize):
-                return rawptr + rva - vaddr
-        raise Bad(f"RVA {rva:#x} lies in no section")
+    def imports(self):
+        """{dll as named: [function, ...]}, gathered over every descriptor naming the DLL."""
+        table = {}
+        for entry in getattr(self.pe, "DIRECTORY_ENTRY_IMPORT", []):
+            table.setdefault(entry.dll.decode(), []).extend(
+                imp.name.decode() if imp.name else f"#{imp.ordinal}" for imp in entry.imports)
+        return table
 
     def resources(self):
-        """{(type, name, language): (file offset, size)}"""
-        if not self.rsrc:
+        """{(type, name, language): resource data entry}"""
+        if not hasattr(self.pe, "DIRECTORY_ENTRY_RESOURCE"):
             raise Bad("no resource section")
-        base, found = self.offset(self.rsrc), {}
-
-        def walk(directory, path):
-            named, numbered = struct.unpack_from("<12xHH", self.data, base + directory)
-            for i in range(named + numbered):
-                ident, target = struct.unpack_from("<II", self.data, base + directory + 16 + 8 * i)
-                key = path + (ident if not ident & 0x80000000 else f"#{ident:x}",)
-                if target & 0x80000000:
-                    walk(target & 0x7FFFFFFF, key)
-                else:
-                    rva, size = struct.unpack_from("<II", self.data, base + target)
-                    found[key] = (self.offset(rva), size)
-        walk(0, ())
+        found = {}
+        for kind in self.pe.DIRECTORY_ENTRY_RESOURCE.entries:
+            for name in kind.directory.entries:
+                for language in name.directory.entries:
+                    found[(kind.id, name.id, language.id)] = language.data.struct
         return found
 
     def resource(self, kind, name, language=None):
-        for (k, n, lang), (offset, size) in self.resources().items():
+        for (k, n, lang), entry in self.resources().items():
             if k == kind and n == name and language in (None, lang):
-                return self.data[offset:offset + size]
+                return self.pe.get_data(entry.OffsetToData, entry.Size)
         raise Bad(f"no resource type {kind} name {name}" + (f" language {language}" if language else ""))
 
 
@@ -200,33 +218,54 @@ def version_tree(data, at=0):
     return key, value, kind, children, length
 
 
+def manifest(program):
+    """The manifest as a DOM with its namespaces resolved."""
+    text = program.resource(RT_MANIFEST, 1)
+    try:
+        return xml.dom.minidom.parseString(text)
+    except Exception as error:  # expat raises its own ExpatError, and others on bad encodings
+        raise Bad(f"the manifest does not parse: {error}")
+
+
+def one_path(document, *steps):
+    """The elements at the end of a path of (namespace, name) steps from the root."""
+    found = [document.documentElement]
+    for namespace, name in steps:
+        found = [c for e in found for c in e.childNodes
+                 if c.nodeType == c.ELEMENT_NODE and c.namespaceURI == namespace and c.localName == name]
+    return found
+
+
 # ---- the checks ------------------------------------------------------------
 
 def check_pe32_i386(program):
-    if not re.search(r"file format pei-i386", program.dump):
-        raise Bad("not pei-i386")
-    if header_field(program.dump, "Magic") != "010b":
+    if program.pe.FILE_HEADER.Machine != 0x14C:
+        raise Bad(f"machine {program.pe.FILE_HEADER.Machine:#x}, not i386")
+    if program.pe.OPTIONAL_HEADER.Magic != 0x10B:
         raise Bad("optional header is not PE32")
-    return "pei-i386, PE32"
+    return "i386, PE32"
 
 
 def check_subsystem(program):
-    found = (header_field(program.dump, "Subsystem"), header_field(program.dump, "MajorSubsystemVersion"),
-             header_field(program.dump, "MinorSubsystemVersion"))
-    if found != ("00000002", "4", "0"):
+    header = program.pe.OPTIONAL_HEADER
+    found = (header.Subsystem, header.MajorSubsystemVersion, header.MinorSubsystemVersion)
+    if found != (2, 4, 0):
         raise Bad(f"subsystem {found[0]} version {found[1]}.{found[2]}, want GUI (2) 4.0")
     return "Windows GUI 4.0"
 
 
 def check_os_version(program):
-    found = (header_field(program.dump, "MajorOSystemVersion"), header_field(program.dump, "MinorOSystemVersion"))
-    if found != ("4", "0"):
+    header = program.pe.OPTIONAL_HEADER
+    found = (header.MajorOperatingSystemVersion, header.MinorOperatingSystemVersion)
+    if found != (4, 0):
         raise Bad(f"{found[0]}.{found[1]}, want 4.0")
     return "4.0"
 
 
 def check_import_dlls(program):
-    dlls = imports(program.dump)
+    dlls = program.imports()
+    if any(d.upper() == "VERSION.DLL" for d in dlls):
+        raise Bad("VERSION.dll is imported statically: Windows would look for it in the program's folder first")
     stray = sorted(d for d in dlls if d.upper() not in ALLOWED_DLLS)
     if stray or not dlls:
         raise Bad(f"not allowed: {', '.join(stray) or 'no import table at all'}")
@@ -234,18 +273,27 @@ def check_import_dlls(program):
 
 
 def check_import_functions(program):
-    table = imports(program.dump)
-    stray = sorted(f"{d}!{f}" for d, fs in table.items() for f in fs if f not in ALLOWED_FUNCTIONS)
+    allowed = allowed_imports()
+    table = program.imports()
+    stray = sorted(f"{d}!{f}" for d, fs in table.items() for f in fs if f not in allowed.get(d.upper(), ()))
     if stray:
-        raise Bad(f"not allowed: {', '.join(stray)}")
-    return f"{sum(map(len, table.values()))} functions, all allowed"
+        raise Bad(f"not declared in win32_api.h under that DLL, nor called by the start-up alone: {', '.join(stray)}")
+    return f"{sum(map(len, table.values()))} functions, each declared for the logic or the start-up"
 
 
 def check_no_c_runtime(program):
-    runtimes = [d for d in imports(program.dump) if C_RUNTIMES.search(d)]
+    runtimes = [d for d in program.imports() if C_RUNTIMES.search(d)]
     if runtimes:
         raise Bad(f"imports {', '.join(runtimes)}")
     return "none imported"
+
+
+def check_run_time_names(program):
+    # The names handed to LoadLibraryA and GetProcAddress, as terminated strings.
+    missing = [name for name in RUN_TIME_NAMES if name.encode() + b"\0" not in program.data]
+    if missing:
+        raise Bad(f"not in the image: {', '.join(missing)}")
+    return ", ".join(RUN_TIME_NAMES[1:]) + " looked up"
 
 
 def check_size(program):
@@ -259,7 +307,7 @@ def check_string_tables(program):
     blocks = {}
     for language in (ENGLISH, JAPANESE):
         # Ids 1 to 15 live in block 1.
-        blocks[language] = strings_of_block(program.pe.resource(RT_STRING, 1, language))
+        blocks[language] = strings_of_block(program.resource(RT_STRING, 1, language))
     for (language, ident), want in EXPECTED_TEXTS.items():
         got = blocks[language][ident]
         if got != want:
@@ -268,7 +316,7 @@ def check_string_tables(program):
 
 
 def check_version_resource(program):
-    key, fixed, _, children, _ = version_tree(program.pe.resource(RT_VERSION, 1, ENGLISH))
+    key, fixed, _, children, _ = version_tree(program.resource(RT_VERSION, 1, ENGLISH))
     if key != "VS_VERSION_INFO" or len(fixed) != 52:
         raise Bad("no VS_FIXEDFILEINFO")
     fields = struct.unpack("<13I", fixed)
@@ -294,18 +342,81 @@ def check_version_resource(program):
 
 
 def check_icon(program):
-    group = program.pe.resource(RT_GROUP_ICON, ICON_GROUP)
+    group = program.resource(RT_GROUP_ICON, ICON_GROUP)
     _, kind, count = struct.unpack_from("<HHH", group)
     entries = [struct.unpack_from("<BBBBHHIH", group, 6 + 14 * i) for i in range(count)]
     sizes = sorted((e[0], e[1]) for e in entries)
     if kind != 1 or sizes != [(16, 16), (32, 32)]:
         raise Bad(f"group {ICON_GROUP} holds sizes {sizes}, want 32x32 and 16x16")
     for width, height, colours, _, _, bits, _, ident in entries:
-        image = program.pe.resource(RT_ICON, ident)
+        image = program.resource(RT_ICON, ident)
         _, dib_width, dib_height, _, dib_bits = struct.unpack_from("<IiiHH", image)
         if (colours, bits, dib_bits, dib_width, dib_height) != (16, 4, 4, width, 2 * height):
             raise Bad(f"{width}x{height} image is not a 16-colour bitmap of that size")
     return "group 101: 32x32 and 16x16, 16 colours"
+
+
+def check_manifest_form(program):
+    document = manifest(program)
+    for element in document.getElementsByTagName("*"):
+        declared = [a for a in element.attributes.keys() if a == "xmlns" or a.startswith("xmlns:")]
+        # Windows XP SP2 restarts the machine on an element that declares
+        # one namespace twice: as the default and under a prefix.
+        if len(declared) > 1 or element.prefix or any(a.startswith("xmlns:") for a in declared):
+            raise Bad(f"<{element.tagName}> declares {', '.join(declared) or 'a prefix'}: "
+                      "one default namespace per element, no prefixes")
+    root = document.documentElement
+    if (root.namespaceURI, root.localName, root.getAttribute("manifestVersion")) != (ASM_V1, "assembly", "1.0"):
+        raise Bad(f"root <{root.tagName}> is not an asm.v1 assembly of manifestVersion 1.0")
+    identity = one_path(document, (ASM_V1, "assemblyIdentity"))
+    if len(identity) != 1 or not all(identity[0].getAttribute(a) for a in ("type", "name", "version")):
+        raise Bad("the assembly has no identity of its own with type, name and version")
+    # Windows XP refuses to start a program whose trustInfo has no namespace.
+    trust = [c for c in root.childNodes if c.nodeType == c.ELEMENT_NODE and c.localName == "trustInfo"]
+    if not trust or any(t.getAttribute("xmlns") not in TRUST_NAMESPACES for t in trust):
+        raise Bad("trustInfo missing or without a namespace of its own (asm.v2 or asm.v3)")
+    return f"{len(program.resource(RT_MANIFEST, 1))} bytes, one default namespace per element"
+
+
+def check_manifest_elevation(program):
+    document = manifest(program)
+    levels = [e for ns in TRUST_NAMESPACES
+              for e in one_path(document, (ns, "trustInfo"), (ns, "security"), (ns, "requestedPrivileges"),
+                                (ns, "requestedExecutionLevel"))]
+    got = [(e.getAttribute("level"), e.getAttribute("uiAccess")) for e in levels]
+    if got != [("requireAdministrator", "false")]:
+        raise Bad(f"requestedExecutionLevel {got}, want requireAdministrator without uiAccess")
+    return "requireAdministrator, uiAccess false"
+
+
+def check_manifest_supported_os(program):
+    document = manifest(program)
+    ids = {e.getAttribute("Id").lower()
+           for e in one_path(document, (COMPATIBILITY, "compatibility"), (COMPATIBILITY, "application"),
+                             (COMPATIBILITY, "supportedOS"))}
+    missing = [name for guid, name in SUPPORTED_OS.items() if guid not in ids]
+    if missing:
+        raise Bad(f"no supportedOS for Windows {', '.join(missing)}")
+    return "Vista, 7, 8, 8.1, 10/11"
+
+
+def check_manifest_dpi_aware(program):
+    document = manifest(program)
+    found = one_path(document, (ASM_V3, "application"), (ASM_V3, "windowsSettings"), (WINDOWS_SETTINGS, "dpiAware"))
+    values = ["".join(t.data for t in e.childNodes if t.nodeType == t.TEXT_NODE).strip().lower() for e in found]
+    if values != ["true"]:
+        raise Bad(f"dpiAware {values}, want true")
+    return "dpiAware true"
+
+
+def check_manifest_common_controls(program):
+    document = manifest(program)
+    identities = one_path(document, (ASM_V1, "dependency"), (ASM_V1, "dependentAssembly"), (ASM_V1, "assemblyIdentity"))
+    for identity in identities:
+        if all(identity.getAttribute(k) == v for k, v in COMMON_CONTROLS.items()) and \
+                identity.getAttribute("processorArchitecture") in ("x86", "*"):
+            return "Microsoft.Windows.Common-Controls 6.0.0.0"
+    raise Bad("no dependency on Microsoft.Windows.Common-Controls 6.0.0.0 for x86")
 
 
 def check_no_static_constructors(program):
@@ -326,17 +437,28 @@ CHECKS = [
     ("import DLLs", check_import_dlls),
     ("import functions", check_import_functions),
     ("no C runtime", check_no_c_runtime),
+    ("run-time lookups", check_run_time_names),
     ("size", check_size),
     ("string tables", check_string_tables),
     ("version resource", check_version_resource),
     ("icon", check_icon),
+    ("manifest form", check_manifest_form),
+    ("manifest elevation", check_manifest_elevation),
+    ("manifest supported OS", check_manifest_supported_os),
+    ("manifest DPI awareness", check_manifest_dpi_aware),
+    ("manifest common controls", check_manifest_common_controls),
     ("no static constructors", check_no_static_constructors),
 ]
 
 
 def run_checks(exe, link_map, quiet=False):
     """Names of the failed checks."""
-    program = Program(exe, link_map)
+    try:
+        program = Program(exe, link_map)
+    except Bad as finding:
+        if not quiet:
+            print(f"FAIL  reading the file: {finding}")
+        return [name for name, _ in CHECKS]
     failed = []
     for name, check in CHECKS:
         if check is check_no_static_constructors and not link_map:
@@ -345,7 +467,7 @@ def run_checks(exe, link_map, quiet=False):
             detail, ok = check(program), True
         except Bad as finding:
             detail, ok = str(finding), False
-        except (struct.error, ValueError, KeyError, IndexError, UnicodeDecodeError) as error:
+        except (struct.error, ValueError, KeyError, IndexError, UnicodeDecodeError, pefile.PEFormatError) as error:
             detail, ok = f"unreadable: {type(error).__name__}: {error}", False
         if not ok:
             failed.append(name)
@@ -363,31 +485,77 @@ def patch(data, old, new, what):
     return data[:at] + new + data[at + len(old):]
 
 
-def plant_unicode_import(data, dump):
+def plant_unicode_import(program):
     # The likeliest slip: a "W" entry point, which Windows 95 only stubs.
-    name = next(f for fs in imports(dump).values() for f in fs if f.endswith("A"))
-    return patch(data, name.encode() + b"\0", name[:-1].encode() + b"W\0", "a W import")
+    name = next(f for fs in program.imports().values() for f in fs if f.endswith("A"))
+    return patch(program.data, name.encode() + b"\0", name[:-1].encode() + b"W\0", "a W import")
 
 
 def field(data, offset, fmt, *values):
     return data[:offset] + struct.pack(fmt, *values) + data[offset + struct.calcsize(fmt):]
 
 
+def with_manifest(program, text, what):
+    """The program with another manifest: the new text goes at the end of the
+    last section, which grows to hold it, and the manifest's data entry
+    points there."""
+    pe = parse(program.data)
+    entries = [lang.data.struct for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries if kind.id == RT_MANIFEST
+               for name in kind.directory.entries if name.id == 1 for lang in name.directory.entries]
+    last = pe.sections[-1]
+    if len(entries) != 1 or not last.contains_rva(entries[0].OffsetToData):
+        raise Bad(f"cannot plant {what}: the manifest is not in the last section")
+    new = text.encode()
+    file_align, section_align = pe.OPTIONAL_HEADER.FileAlignment, pe.OPTIONAL_HEADER.SectionAlignment
+    used = (max(last.Misc_VirtualSize, last.SizeOfRawData) + 3) & ~3
+    raw_size = (used + len(new) + file_align - 1) // file_align * file_align
+    entries[0].OffsetToData = last.VirtualAddress + used
+    entries[0].Size = len(new)
+    last.Misc_VirtualSize = used + len(new)
+    last.SizeOfRawData = raw_size
+    pe.OPTIONAL_HEADER.SizeOfImage = (last.VirtualAddress + raw_size + section_align - 1) // section_align * section_align
+    data = bytearray(pe.write())
+    start = last.PointerToRawData + used
+    data[start:] = new + bytes(raw_size - used - len(new))
+    return bytes(data)
+
+
+def manifest_text(program):
+    return program.resource(RT_MANIFEST, 1).decode()
+
+
 def mutants(program):
     """(what, the check that must fail, broken exe bytes, a line for the map or None)"""
-    data, dump, pe = program.data, program.dump, program.pe
-    opt = pe.optional
-    resources = pe.resources()
-    icon = next(v for (k, n, _), v in resources.items() if k == RT_GROUP_ICON and n == ICON_GROUP)
+    data, pe = program.data, program.pe
+    header = pe.OPTIONAL_HEADER.get_file_offset()
+    coff = pe.FILE_HEADER.get_file_offset()
+    resources = program.resources()
+    icon = pe.get_offset_from_rva(
+        next(v for (k, n, _), v in resources.items() if k == RT_GROUP_ICON and n == ICON_GROUP).OffsetToData)
     ctor = " .ctors         0x00402558        0x4 CMakeFiles/updater.dir/objects.a(run.cpp.obj)\n"
+    text = manifest_text(program)
+
+    def rewritten(old, new, what):
+        if old not in text:
+            raise Bad(f"cannot plant {what}: {old!r} not in the manifest")
+        return with_manifest(program, text.replace(old, new, 1), what)
+
+    trust_open = '<trustInfo xmlns="urn:schemas-microsoft-com:asm.v2">'
+    windows_10 = '<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>'
     return [
-        ("machine AMD64", "PE32 i386", field(data, pe.coff, "<H", 0x8664), None),
-        ("console subsystem", "subsystem GUI 4.0", field(data, opt + 68, "<H", 3), None),
-        ("subsystem version 5.0", "subsystem GUI 4.0", field(data, opt + 48, "<H", 5), None),
-        ("OS version 5.0", "OS version 4.0", field(data, opt + 40, "<H", 5), None),
+        ("machine AMD64", "PE32 i386", field(data, coff, "<H", 0x8664), None),
+        ("console subsystem", "subsystem GUI 4.0", field(data, header + 68, "<H", 3), None),
+        ("subsystem version 5.0", "subsystem GUI 4.0", field(data, header + 48, "<H", 5), None),
+        ("OS version 5.0", "OS version 4.0", field(data, header + 40, "<H", 5), None),
         ("USER32 renamed msvcrt", "import DLLs", patch(data, b"USER32.dll", b"msvcrt.dll", "msvcrt"), None),
         ("USER32 renamed msvcrt", "no C runtime", patch(data, b"USER32.dll", b"msvcrt.dll", "msvcrt"), None),
-        ("an A import made W", "import functions", plant_unicode_import(data, dump), None),
+        ("ADVAPI32 renamed VERSION: a static VERSION import", "import DLLs",
+         patch(data, b"ADVAPI32.dll\0", b"VERSION.dll\0\0", "VERSION"), None),
+        ("an A import made W", "import functions", plant_unicode_import(program), None),
+        ("RegOpenKeyExA imported from KERNEL32", "import functions",
+         patch(data, b"ADVAPI32.dll\0", b"KERNEL32.dll\0", "KERNEL32"), None),
+        ("SetDefaultDllDirectories no longer looked up", "run-time lookups",
+         patch(data, b"SetDefaultDllDirectories\0", b"SetDefaultDllDirectorieZ\0", "lookup"), None),
         ("padding to the limit", "size", data + bytes(SIZE_LIMIT - len(data)), None),
         ("Japanese text mangled", "string tables",
          patch(data, "アップデートが終了".encode("utf-16-le"), "?".encode("utf-16-le") * 9, "ja"), None),
@@ -395,7 +563,23 @@ def mutants(program):
          patch(data, "Quenvor".encode("utf-16-le"), "Quenvar".encode("utf-16-le"), "company"), None),
         ("file version 1.1.0.3", "version resource",
          patch(data, struct.pack("<II", 0x00010001, 2), struct.pack("<II", 0x00010001, 3), "version"), None),
-        ("32x32 entry made 48x48", "icon", field(data, icon[0] + 6, "<BB", 48, 48), None),
+        ("32x32 entry made 48x48", "icon", field(data, icon + 6, "<BB", 48, 48), None),
+        ("trustInfo's namespace declared twice, as on Windows XP SP2's crash", "manifest form",
+         rewritten(trust_open, trust_open[:-1] + ' xmlns:v2="urn:schemas-microsoft-com:asm.v2">',
+                   "a doubled namespace"), None),
+        ("trustInfo without a namespace", "manifest form", rewritten(trust_open, "<trustInfo>", "no namespace"),
+         None),
+        ("the manifest filed as type 25", "manifest form",
+         field(data, next(e for e in pe.DIRECTORY_ENTRY_RESOURCE.entries if e.id == RT_MANIFEST).struct.get_file_offset(),
+               "<I", 25), None),
+        ("asInvoker", "manifest elevation",
+         rewritten('level="requireAdministrator"', 'level="asInvoker"', "asInvoker"), None),
+        ("uiAccess true", "manifest elevation", rewritten('uiAccess="false"', 'uiAccess="true"', "uiAccess"), None),
+        ("no Windows 10", "manifest supported OS", rewritten(windows_10, "", "no Windows 10"), None),
+        ("dpiAware false", "manifest DPI awareness", rewritten(">true</dpiAware>", ">false</dpiAware>", "dpi"),
+         None),
+        ("common controls 5.82", "manifest common controls",
+         rewritten('version="6.0.0.0"', 'version="5.82.0.0"', "common controls"), None),
         ("a static constructor", "no static constructors", data, ctor),
     ]
 

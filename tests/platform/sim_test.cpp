@@ -296,10 +296,56 @@ TEST_F(SimKernel, MutexesEndWithTheRestartAndCanBeMadeToFail) {
   sim::restart();
   EXPECT_FALSE(sim::mutex_exists(name));
 
-  sim::fail_mutex_creation(ERROR_ACCESS_DENIED);
+  // Another user's, or an elevated process's: neither opened nor created.
+  sim::hold_mutex(name, true);
+  EXPECT_EQ(nullptr, OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
   EXPECT_EQ(nullptr, CreateMutexA(nullptr, FALSE, name));
   EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  sim::restart();
+
+  sim::fail_mutex_creation(ERROR_INVALID_HANDLE);
+  EXPECT_EQ(nullptr, CreateMutexA(nullptr, FALSE, name));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
   EXPECT_EQ(0, sim::open_handles());
+}
+
+TEST_F(SimKernel, OnlyTheSystemDirectorysVersionLibraryLoads) {
+  char directory[MAX_PATH];
+  EXPECT_EQ(19u, GetSystemDirectoryA(directory, MAX_PATH));
+  EXPECT_STREQ("C:\\WINDOWS\\system32", directory);
+  EXPECT_EQ(20u, GetSystemDirectoryA(directory, 19));  // the size it needs
+  sim::set_platform(VER_PLATFORM_WIN32_WINDOWS);
+  EXPECT_EQ("C:\\WINDOWS\\SYSTEM", sim::system_directory());
+
+  HMODULE library = LoadLibraryA("c:/windows/system\\version.dll");
+  ASSERT_NE(nullptr, library);
+  EXPECT_EQ(library, LoadLibraryA("C:\\WINDOWS\\SYSTEM\\VERSION.DLL"));
+  EXPECT_EQ(2, sim::loaded_libraries());
+  FARPROC size = GetProcAddress(library, "GetFileVersionInfoSizeA");
+  EXPECT_EQ(reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&GetFileVersionInfoSizeA)), size);
+  EXPECT_EQ(nullptr, GetProcAddress(library, "GetFileVersionInfoSizeW"));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_PROC_NOT_FOUND), GetLastError());
+  sim::remove_version_export("VerQueryValueA");
+  EXPECT_EQ(nullptr, GetProcAddress(library, "VerQueryValueA"));
+  EXPECT_TRUE(FreeLibrary(library));
+  EXPECT_TRUE(FreeLibrary(library));
+  EXPECT_EQ(0, sim::loaded_libraries());
+  EXPECT_TRUE(sim::faults().empty());
+
+  EXPECT_EQ(nullptr, LoadLibraryA("C:\\KIT\\VERSION.DLL"));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_MOD_NOT_FOUND), GetLastError());
+  sim::fail_version_library(ERROR_BAD_EXE_FORMAT);
+  EXPECT_EQ(nullptr, LoadLibraryA("C:\\WINDOWS\\SYSTEM\\VERSION.DLL"));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_EXE_FORMAT), GetLastError());
+  EXPECT_TRUE(sim::faults().empty());
+  // Misuse: a name the loader searches for, the program's folder first,
+  // and a module that is no longer loaded.
+  EXPECT_EQ(nullptr, LoadLibraryA("VERSION.DLL"));
+  EXPECT_EQ(nullptr, GetProcAddress(library, "VerQueryValueA"));
+  EXPECT_FALSE(FreeLibrary(library));
+  EXPECT_EQ(3u, sim::faults().size());
+  EXPECT_EQ(5u, sim::library_loads().size());
 }
 
 TEST_F(SimKernel, HeapVersionAndMisuse) {

@@ -29,7 +29,10 @@ HANDLE new_mutex_handle(LPCSTR name) {
 
 using namespace detail;
 
-void hold_mutex(const std::string &name) { machine().foreign_mutexes.insert(name); }
+void hold_mutex(const std::string &name, bool refuses_us) {
+  machine().foreign_mutexes.insert(name);
+  if (refuses_us) machine().refusing_mutexes.insert(name);
+}
 bool mutex_exists(const std::string &name) { return mutex_alive(name); }
 void fail_mutex_creation(DWORD error) { machine().mutex_failure = error; }
 int open_handles() { return static_cast<int>(machine().handles.size()); }
@@ -68,6 +71,10 @@ HANDLE WINAPI OpenMutexA(DWORD, BOOL, LPCSTR name) {
     set_error(ERROR_FILE_NOT_FOUND);
     return nullptr;
   }
+  if (machine().refusing_mutexes.count(name)) {
+    set_error(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
   return new_mutex_handle(name);
 }
 
@@ -81,6 +88,11 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL, LPCSTR name) {
     return nullptr;
   }
   bool existed = name && mutex_alive(name);
+  // Creating an existing mutex opens it, with all access.
+  if (existed && machine().refusing_mutexes.count(name)) {
+    set_error(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
   HANDLE handle = new_mutex_handle(name);
   set_error(existed ? ERROR_ALREADY_EXISTS : 0);
   return handle;

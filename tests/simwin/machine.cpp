@@ -32,7 +32,7 @@ namespace {
 // Calls that cannot fail on Windows as the updater makes them: they take
 // part in hooks but not in the count-down.
 const char *const INFALLIBLE[] = {"GetLastError", "SetLastError", "IsDBCSLeadByte", "GetProcessHeap",
-                                  "CloseHandle",  "HeapFree",     "RegCloseKey"};
+                                  "CloseHandle",  "HeapFree",     "RegCloseKey",    "FreeLibrary"};
 
 bool is_fallible(const char *function) {
   for (const char *name : INFALLIBLE)
@@ -147,6 +147,7 @@ void restart() {
   detail::Machine &m = machine();
   m.holds.clear();
   m.foreign_mutexes.clear();
+  m.refusing_mutexes.clear();
   // Our process is gone too: its mutexes vanish, while its handle records
   // stay so that a leak still shows in open_handles().
   m.own_mutexes.clear();

@@ -17,8 +17,9 @@ namespace sim {
 
 // A fresh machine: NT family (version 5.1), ANSI code page 1252, English UI
 // (1033) with the updater's own string tables loaded from res/strings.rc,
-// Windows directory "C:\WINDOWS", no registry keys, no files, no mutexes,
-// the module path "C:\KIT\TRV60UPDATE.EXE" (the file itself is not created).
+// Windows directory "C:\WINDOWS", a VERSION.DLL in the system directory,
+// no registry keys, no files, no mutexes, the module path
+// "C:\KIT\TRV60UPDATE.EXE" (the file itself is not created).
 void reset();
 
 // ---- Registry (HKEY_LOCAL_MACHINE only) -----------------------------------
@@ -123,9 +124,26 @@ void remove_string_tables();  // LoadStringA finds nothing
 void set_system_message(DWORD code, const std::string &text);
 void set_module_path(const std::string &path);  // may exceed MAX_PATH
 
+// ---- Libraries -----------------------------------------------------------
+// The system directory: the Windows directory's "system32" on the NT
+// family, its "SYSTEM" on the 9x family, unless set.
+std::string system_directory();
+void set_system_directory(const std::string &path);
+// The only library LoadLibraryA knows is the system directory's VERSION.DLL,
+// exporting GetFileVersionInfoSizeA, GetFileVersionInfoA and VerQueryValueA
+// (declared below). Any other full path fails with ERROR_MOD_NOT_FOUND; a
+// name that is not a full path, which Windows would look for in the
+// program's own folder first, is a fault.
+void fail_version_library(DWORD error);                   // its load fails with this error
+void remove_version_export(const std::string &function);  // GetProcAddress: ERROR_PROC_NOT_FOUND
+const std::vector<std::string> &library_loads();          // every name given to LoadLibraryA
+int loaded_libraries();                                   // loads not yet freed
+
 // ---- Kernel objects ------------------------------------------------------
-// Mutex names, unlike paths, are case-sensitive.
-void hold_mutex(const std::string &name);  // another process owns it
+// Mutex names, unlike paths, are case-sensitive. A mutex that refuses us
+// belongs to another user, or to an elevated process: its security lets
+// us neither open it nor create it, and both fail with ERROR_ACCESS_DENIED.
+void hold_mutex(const std::string &name, bool refuses_us = false);  // another process owns it
 bool mutex_exists(const std::string &name);
 void fail_mutex_creation(DWORD error);  // CreateMutexA returns NULL
 int open_handles();                     // our handles not yet closed
@@ -150,8 +168,8 @@ const std::vector<Box> &boxes();  // every box shown, in order; each answered ID
 // once and without effect, as that function reports failure (FALSE, NULL,
 // INVALID_HANDLE_VALUE, 0, or the error itself for the registry). Calls
 // that cannot fail as the updater makes them (GetLastError, SetLastError,
-// IsDBCSLeadByte, GetProcessHeap, CloseHandle, HeapFree, RegCloseKey) are
-// not counted. One failure is armed at a time; arming again replaces it.
+// IsDBCSLeadByte, GetProcessHeap, CloseHandle, HeapFree, RegCloseKey,
+// FreeLibrary) are not counted. One failure is armed at a time; arming again replaces it.
 void fail_call(int nth, DWORD error, const std::string &function = "");
 int fallible_calls();              // counted since the reset
 const std::string &failed_call();  // the function that failed, or ""
@@ -166,3 +184,9 @@ std::string to_cp932(const std::string &utf8);
 std::string from_cp932(const std::string &ansi);
 
 }  // namespace sim
+
+// VERSION.DLL's exports, which the updater reaches only through
+// GetProcAddress; declared here, outside win32_api.h, for the tests.
+DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR name, LPDWORD handle);
+BOOL WINAPI GetFileVersionInfoA(LPCSTR name, DWORD handle, DWORD size, LPVOID data);
+BOOL WINAPI VerQueryValueA(LPCVOID block, LPCSTR sub_block, LPVOID *buffer, PUINT length);

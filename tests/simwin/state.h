@@ -78,6 +78,7 @@ struct Machine {
   uintptr_t next_handle = 0x100;
   std::map<uintptr_t, Handle> handles;
   std::set<std::string> foreign_mutexes;
+  std::set<std::string> refusing_mutexes;  // foreign ones whose security refuses us
   std::map<std::string, int> own_mutexes;  // name to our open handles
   DWORD mutex_failure = 0;
   std::set<void *> heap_blocks;
@@ -95,6 +96,13 @@ struct Machine {
   std::map<DWORD, std::string> system_messages;  // overrides, any language
   std::string module_path = "C:\\KIT\\TRV60UPDATE.EXE";
   DWORD last_error = 0;
+
+  // Libraries (loader.cpp).
+  std::string system_directory;  // "" when it follows the Windows directory
+  DWORD version_library_failure = 0;
+  std::set<std::string> missing_exports;
+  std::vector<std::string> library_loads;
+  int library_references = 0;
 
   std::vector<Box> boxes;
   Failing failing;

@@ -1,6 +1,11 @@
 // The subset of the Win32 ANSI API that the updater uses, declared for the
 // host build. Types keep their Windows widths (DWORD is 32 bits); the
 // functions are implemented by the simulated Windows in this directory.
+//
+// The functions stand in groups, each headed by a comment naming the DLL
+// that exports them. The exe check (tests/platform/check_exe.py) lets the
+// program import exactly these, each from its own DLL, besides the few that
+// only the start-up in src/platform/win32 calls.
 #pragma once
 
 #include <stdint.h>
@@ -26,6 +31,7 @@ typedef void *HANDLE;
 typedef uintptr_t ULONG_PTR;
 typedef uintptr_t SIZE_T;
 typedef DWORD REGSAM;
+typedef intptr_t(WINAPI *FARPROC)();
 
 struct HKEY__;
 typedef HKEY__ *HKEY;
@@ -59,7 +65,10 @@ typedef HWND__ *HWND;
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_CALL_NOT_IMPLEMENTED 120L
 #define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_ALREADY_EXISTS 183L
+#define ERROR_BAD_EXE_FORMAT 193L
 #define ERROR_FILENAME_EXCED_RANGE 206L
 #define ERROR_MORE_DATA 234L
 #define ERROR_RESOURCE_DATA_NOT_FOUND 1812L
@@ -139,16 +148,19 @@ BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value,
 HANDLE WINAPI GetProcessHeap(void);
 LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T size);
 BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID block);
+UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
+HMODULE WINAPI LoadLibraryA(LPCSTR name);
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
+BOOL WINAPI FreeLibrary(HMODULE module);
 
 // advapi32
 LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD options, REGSAM access, PHKEY result);
 LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size);
 LONG WINAPI RegCloseKey(HKEY key);
 
-// version
-DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR name, LPDWORD handle);
-BOOL WINAPI GetFileVersionInfoA(LPCSTR name, DWORD handle, DWORD size, LPVOID data);
-BOOL WINAPI VerQueryValueA(LPCVOID block, LPCSTR sub_block, LPVOID *buffer, PUINT length);
+// version: never imported, and so not declared here. The logic takes
+// GetFileVersionInfoSizeA, GetFileVersionInfoA and VerQueryValueA from the
+// system directory's VERSION.DLL through LoadLibraryA and GetProcAddress.
 
 // user32
 int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int size);

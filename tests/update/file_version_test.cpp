@@ -1,7 +1,9 @@
 #include "update/file_version.h"
 
 #include <cstring>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "machine_fixture.h"
 
@@ -65,6 +67,40 @@ TEST_F(FileVersionTest, FilesWithoutUsableVersionGiveNothing) {
   sim::fail_heap_allocations();
   EXPECT_EQ(0, read());
   EXPECT_STREQ("untouched", version);
+}
+
+TEST_F(FileVersionTest, FunctionsComeFromTheSystemDirectorysLibraryByFullPath) {
+  give({{{0x0409, 1200, true, "1.0"}}});
+  EXPECT_EQ(1, read());
+  sim::set_platform(VER_PLATFORM_WIN32_WINDOWS);
+  EXPECT_EQ(1, read());
+  EXPECT_EQ((std::vector<std::string>{"C:\\WINDOWS\\system32\\VERSION.DLL", "C:\\WINDOWS\\SYSTEM\\VERSION.DLL"}),
+            sim::library_loads());
+}
+
+TEST_F(FileVersionTest, WithoutTheLibraryOrOneOfItsFunctionsNothingIsRead) {
+  const std::function<void()> breakages[] = {
+      [] { sim::fail_version_library(ERROR_MOD_NOT_FOUND); },
+      [] { sim::fail_version_library(ERROR_BAD_EXE_FORMAT); },
+      [] { sim::remove_version_export("GetFileVersionInfoSizeA"); },
+      [] { sim::remove_version_export("GetFileVersionInfoA"); },
+      [] { sim::remove_version_export("VerQueryValueA"); },
+      [] { sim::fail_call(1, ERROR_ACCESS_DENIED, "GetSystemDirectoryA"); },
+      // A system directory whose VERSION.DLL would not fit MAX_PATH, and
+      // one that does not fit itself: nothing is loaded by a cut path.
+      [] { sim::set_system_directory("C:\\" + std::string(250, 's')); },
+      [] { sim::set_system_directory("C:\\" + std::string(300, 's')); },
+  };
+  for (const auto &breakage : breakages) {
+    sim::reset();
+    give({{{0x0409, 1200, true, "1.0"}}});
+    breakage();
+    EXPECT_EQ(0, read());
+    EXPECT_STREQ("untouched", version);
+    for (const std::string &load : sim::library_loads()) EXPECT_EQ(sim::system_directory() + "\\VERSION.DLL", load);
+    EXPECT_TRUE(sim::faults().empty());
+    EXPECT_EQ(0, sim::loaded_libraries());
+  }
 }
 
 TEST_F(FileVersionTest, StringMustFitWithItsTerminatorWhateverLengthIsReported) {

@@ -1,5 +1,6 @@
 #include "update/update_pass.h"
 
+#include <functional>
 #include <string>
 
 #include "kit/own_path.h"
@@ -49,6 +50,25 @@ TEST_F(UpdatePassTest, NewerPayloadsReplaceBothLibrariesInTableOrder) {
   EXPECT_EQ(sim::bytes_of("C:\\KIT\\UPDATE.D_1"), sim::bytes_of("C:\\T50\\TrvApi.dll"));
   EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, sim::attributes_of("C:\\T50\\TrvAvc.dll"));
   EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, sim::attributes_of("C:\\T50\\TrvApi.dll"));  // was read-only
+}
+
+TEST_F(UpdatePassTest, VersionLibraryThatCannotBeHadIsAMissingVersion) {
+  const std::function<void()> breakages[] = {
+      [] { sim::fail_version_library(ERROR_MOD_NOT_FOUND); },
+      [] { sim::remove_version_export("GetFileVersionInfoA"); },
+      [] { sim::remove_version_export("VerQueryValueA"); },
+  };
+  for (const auto &breakage : breakages) {
+    sim::reset();
+    sim::set_module_path(EXE);
+    put_kit("2.0", "2.0");
+    install(TRAVEN_KEY, "C:\\T50", "1.0", "1.0");
+    breakage();
+    EXPECT_EQ(0, run_updater());
+    EXPECT_EQ(std::vector<std::string>{"Can not get version info."}, box_texts());
+    EXPECT_TRUE(copies().empty());
+    EXPECT_TRUE(sim::faults().empty());
+  }
 }
 
 TEST_F(UpdatePassTest, LaterFailureKeepsEarlierReplacement) {
