@@ -27,7 +27,8 @@ add_custom_command(
 
 file(GLOB WIN32_SOURCES CONFIGURE_DEPENDS src/platform/win32/*.cpp)
 add_executable(updater ${LOGIC_SOURCES} ${WIN32_SOURCES} res/updater.rc ${ICON_FILE} ${MANIFEST_FILE})
-set_target_properties(updater PROPERTIES OUTPUT_NAME TRV60UPDATE SUFFIX .EXE)
+set_target_properties(updater PROPERTIES OUTPUT_NAME TRV60UPDATE SUFFIX .EXE
+  LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/win32.ld)
 set_source_files_properties(res/updater.rc PROPERTIES OBJECT_DEPENDS
   "${ICON_FILE};${MANIFEST_FILE};${CMAKE_SOURCE_DIR}/res/strings.rc")
 target_include_directories(updater PRIVATE src $<$<COMPILE_LANGUAGE:RC>:${CMAKE_BINARY_DIR}>)
@@ -68,6 +69,7 @@ target_link_options(updater PRIVATE
   -Wl,--major-os-version,4 -Wl,--minor-os-version,0
   -Wl,--major-subsystem-version,4 -Wl,--minor-subsystem-version,0
   -Wl,--gc-sections
+  -Wl,-T,${CMAKE_SOURCE_DIR}/cmake/win32.ld
   # The program is always the process image, loaded at its preferred base:
   # it needs no relocations, and a .reloc section costs 512 bytes of file.
   # Without them the image cannot claim ASLR (Windows 95 to XP never read it).

@@ -5,7 +5,9 @@
 
 static const char BUILT_IN_NAME[] = "TRV60UPDATE.EXE";
 
-static char g_own_path[MAX_PATH] = "TRV60UPDATE.EXE";
+// Zero-filled until the run records the path, which writes the built-in
+// name first: an initialised buffer would cost a 512-byte page of the file.
+static char g_own_path[MAX_PATH];
 static char g_own_folder[MAX_PATH];
 
 // The drive and the directory, read once. The directory is kept whole even
