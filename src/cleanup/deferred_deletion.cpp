@@ -22,11 +22,12 @@ void remove_file(LPCSTR path, DWORD platform_id) {
 }
 
 // The program that carries out WinInit.ini before Windows starts knows
-// only short names; a long one would be passed over.
+// only short names and passes over a long one: without its short form a
+// file is not scheduled at all (null).
 static LPCSTR short_form(LPCSTR path, LPSTR buffer) {
   bytes_zero(buffer, MAX_PATH);
   DWORD length = GetShortPathNameA(path, buffer, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH || text_length(buffer, MAX_PATH) != static_cast<int>(length)) return path;
+  if (length == 0 || length >= MAX_PATH || text_length(buffer, MAX_PATH) != static_cast<int>(length)) return 0;
   return buffer;
 }
 
@@ -52,7 +53,7 @@ void schedule_deletion_in_wininit(LPCSTR path) {
   char short_path[MAX_PATH];
   if (!wininit_path(file)) return;
   LPCSTR named = short_form(path, short_path);
-  if (!is_one_line(named)) return;
+  if (!named || !is_one_line(named)) return;
   bytes_zero(section, SECTION_CAPACITY);
   DWORD used = GetPrivateProfileSectionA(RENAME_SECTION, section, SECTION_CAPACITY, file);
   // A section too large for the buffer comes back as capacity - 2.

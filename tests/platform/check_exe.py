@@ -31,6 +31,9 @@ ALLOWED_FUNCTIONS = {
     "lstrlenA", "RegOpenKeyExA", "RegQueryValueExA", "RegCloseKey",
     "GetFileVersionInfoSizeA", "GetFileVersionInfoA", "VerQueryValueA",
     "LoadStringA", "MessageBoxA", "wsprintfA",
+    # Windows 95 implements these two; FormatMessageW it has only as a stub
+    # that fails, which the presence check expects there.
+    "GetACP", "WideCharToMultiByte", "FormatMessageW",
 }
 C_RUNTIMES = re.compile(r"msvcr|msvcp|ucrt|api-ms-win-crt|libgcc|libstdc|libwinpthread|mingwm", re.I)
 SIZE_LIMIT = 16384
@@ -365,7 +368,8 @@ def patch(data, old, new, what):
 
 def plant_unicode_import(data, dump):
     # The likeliest slip: a "W" entry point, which Windows 95 only stubs.
-    name = next(f for fs in imports(dump).values() for f in fs if f.endswith("A"))
+    name = next(f for fs in imports(dump).values() for f in fs
+                if f.endswith("A") and f[:-1] + "W" not in ALLOWED_FUNCTIONS)
     return patch(data, name.encode() + b"\0", name[:-1].encode() + b"W\0", "a W import")
 
 

@@ -17,13 +17,17 @@ using namespace detail;
 
 // ---- Test side ----------------------------------------------------------
 
-void make_dir(const std::string &path) { machine().dirs.push_back(path); }
+void make_dir(const std::string &path) {
+  machine().dirs.push_back(path);
+  name_path(path);
+}
 
 void put_file(const std::string &path, const std::string &bytes, DWORD attributes) {
   if (File *file = find_file(path)) {
     *file = File{file->path, bytes, attributes, false, {}};
   } else {
     machine().files.push_back(File{path, bytes, attributes, false, {}});
+    name_path(path);
   }
 }
 
@@ -85,6 +89,7 @@ BOOL WINAPI SetFileAttributesA(LPCSTR name, DWORD attributes) {
   DWORD error = name ? path_check(name) : ERROR_INVALID_PARAMETER;
   File *file = error ? nullptr : find_file(name);
   if (!error && !file && !is_directory(name)) error = ERROR_FILE_NOT_FOUND;
+  if (!error) error = rights_check(name);
   record(line, error == 0);
   if (error) return fail(error);
   if (file) {
@@ -105,6 +110,7 @@ BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR target, BOOL fail_if_exists) {
   std::string line = "copy " + show(existing) + " > " + show(target);
   DWORD error = existing && target ? open_check(existing, GENERIC_READ, FILE_SHARE_READ) : ERROR_INVALID_PARAMETER;
   if (!error) error = path_check(target);
+  if (!error) error = rights_check(target);
   const File *old = error ? nullptr : find_file(target);
   if (!error && !old && is_directory(target)) error = ERROR_ACCESS_DENIED;
   // The source is open for reading without write sharing while the
@@ -124,6 +130,7 @@ BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR target, BOOL fail_if_exists) {
   } else {
     copy.path = target;
     machine().files.push_back(copy);
+    name_path(target);
   }
   return TRUE;
 }
@@ -158,6 +165,8 @@ BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
     error = ERROR_INVALID_PARAMETER;  // plain moves are not modelled
   } else if (std::strlen(existing) >= MAX_PATH) {
     error = ERROR_FILENAME_EXCED_RANGE;
+  } else if (limited_user()) {
+    error = ERROR_ACCESS_DENIED;  // the list of deletions lives under HKEY_LOCAL_MACHINE
   }
   record(line, error == 0);
   if (error) return fail(error);
