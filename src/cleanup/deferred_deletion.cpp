@@ -41,11 +41,12 @@ void remove_file(LPCSTR path, DWORD platform_id) {
 
 // WININIT.EXE carries out WinInit.ini on Windows 95, 98 and Me before
 // Windows starts, in real mode, and knows only 8.3 names: a long one would
-// be passed over.
+// be passed over, so without its short form a file is not scheduled at
+// at all (null).
 static LPCSTR short_form(LPCSTR path, LPSTR buffer) {
   bytes_zero(buffer, MAX_PATH);
   DWORD length = GetShortPathNameA(path, buffer, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH || text_length(buffer, MAX_PATH) != static_cast<int>(length)) return path;
+  if (length == 0 || length >= MAX_PATH || text_length(buffer, MAX_PATH) != static_cast<int>(length)) return 0;
   return buffer;
 }
 
@@ -74,7 +75,7 @@ void schedule_deletion_in_wininit(LPCSTR path) {
   char short_path[MAX_PATH];
   if (!wininit_path(file)) return;
   LPCSTR named = short_form(path, short_path);
-  if (!reads_back_unchanged(named)) return;
+  if (!named || !reads_back_unchanged(named)) return;
   bytes_zero(section, SECTION_CAPACITY);
   DWORD used = GetPrivateProfileSectionA(RENAME_SECTION, section, SECTION_CAPACITY, file);
   // A section too large for the buffer comes back cut, as capacity - 2

@@ -6,5 +6,6 @@
 // family's own means.
 void remove_file(LPCSTR path, DWORD platform_id);
 
-// Adds a "Nul=" line for the path to the "Rename" section of WinInit.ini.
+// Adds a "Nul=" line for the path, by its short form, to the "Rename"
+// section of WinInit.ini; nothing when the path has no short form.
 void schedule_deletion_in_wininit(LPCSTR path);

@@ -4,6 +4,14 @@
 
 static const char CAPTION[] = "TRAVEN-60 Update";
 
+// The Japanese string table is written in characters of code page 932.
+// Windows picks the table by the user-interface language (2000 and later)
+// or by the regional settings (NT 4.0 and 9x), and LoadStringA turns each
+// character the ANSI code page lacks into "?": a Japanese table over any
+// other code page reads as a row of question marks. There the English
+// texts stand, which are the English table's texts too.
+static const UINT JAPANESE_CODE_PAGE = 932;
+
 // The English texts, shown when the string table has none for an id.
 static const char *const FALLBACKS[] = {
     "",
@@ -25,7 +33,8 @@ void show_catalogue_message(HINSTANCE instance, UINT id) {
   // does), so it loads into a buffer of its own and the fallback is kept
   // unless text came.
   bytes_zero(loaded, MESSAGE_CAPACITY);
-  if (LoadStringA(instance, id, loaded, MESSAGE_CAPACITY) > 0 && text_length(loaded, MESSAGE_CAPACITY) > 0)
+  if (GetACP() == JAPANESE_CODE_PAGE && LoadStringA(instance, id, loaded, MESSAGE_CAPACITY) > 0 &&
+      text_length(loaded, MESSAGE_CAPACITY) > 0)
     bytes_copy(message, loaded, MESSAGE_CAPACITY);
   show_box(message);
 }

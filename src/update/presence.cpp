@@ -3,7 +3,10 @@
 #include "messages/catalogue.h"
 #include "platform/text.h"
 
-enum { REPORT_CAPACITY = 1024 };
+enum { REPORT_CAPACITY = 1024, WIDE_CAPACITY = 512 };
+
+static const DWORD FROM_SYSTEM = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+static const DWORD US_ENGLISH = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
 
 static const char NOT_EXIST[] = "Not exist.";
 static const char PATH_OPENING[] = "  \n\n[ ";
@@ -47,15 +50,31 @@ int check_file_present(LPCSTR path, BYTE report) {
   return 0;
 }
 
+// The language to ask the system's reason in: the user's, unless the ANSI
+// code page cannot carry that text (a Japanese interface over a western
+// code page), where FormatMessageA would write "?" for every character it
+// lacks; then US English, which every code page carries. Only the Unicode
+// text tells: FormatMessageW works on the NT family alone, and on 9x, a
+// stub there, the system's texts are in the system's own code page.
+static DWORD reason_language(DWORD error, LPSTR scratch) {
+  WCHAR wide[WIDE_CAPACITY];
+  BOOL lost = FALSE;
+  if (FormatMessageW(FROM_SYSTEM, 0, error, LANG_USER_DEFAULT, wide, WIDE_CAPACITY, 0) > 0 &&
+      WideCharToMultiByte(CP_ACP, 0, wide, -1, scratch, REPORT_CAPACITY, 0, &lost) > 0 && lost)
+    return US_ENGLISH;
+  return LANG_USER_DEFAULT;
+}
+
 // The system's reason, then "[ path  ]". When both do not fit, the reason
 // gives way first and then the head of the path: which file it was shows
 // at the path's end.
 void report_unopenable(LPCSTR path, DWORD error) {
   char text[REPORT_CAPACITY];
+  const DWORD language = reason_language(error, text);
+  // Where the system has no text in that language, "Not exist." stays.
   bytes_zero(text, REPORT_CAPACITY);
   text_append(text, REPORT_CAPACITY, NOT_EXIST);
-  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, 0, error, LANG_USER_DEFAULT, text,
-                 REPORT_CAPACITY, 0);
+  FormatMessageA(FROM_SYSTEM, 0, error, language, text, REPORT_CAPACITY, 0);
   int reason = text_length(text, REPORT_CAPACITY);
   if (reason < 0) {
     bytes_zero(text, REPORT_CAPACITY);

@@ -36,7 +36,11 @@ sim::VersionResource resource_of(Library which) {
 void begin_machine(const char *) {
   sim::reset();
   sim::set_platform(nine_x_family() ? VER_PLATFORM_WIN32_WINDOWS : VER_PLATFORM_WIN32_NT);
+  // A Japanese Windows speaks Japanese, has Japanese regional settings and
+  // code page 932, as the Wine machines of the Japanese modes do.
   sim::set_ui_language(japanese() ? 1041 : 1033);
+  sim::set_regional_language(japanese() ? 1041 : 1033);
+  sim::set_code_page(japanese() ? 932 : 1252);
   sim::set_module_path(MODULE_PATH);
   sim::put_file(MODULE_PATH, "MZ behaviour checks");
   sim::hold(MODULE_PATH, sim::Hold::module);

@@ -37,7 +37,7 @@ TEST_F(CleanupTest, NineXWritesOneNulLineForTheRunningExecutable) {
   sim::put_file("C:\\KIT\\UPDATE.D_1", "read-only", FILE_ATTRIBUTE_READONLY);
   remove_self();
   EXPECT_TRUE(sim::pending_deletions().empty());
-  EXPECT_EQ(std::vector<std::string>{"Nul=C:\\KIT\\TRV60UPDATE.EXE"}, sim::wininit_section("Rename"));
+  EXPECT_EQ(std::vector<std::string>{"Nul=C:\\KIT\\TRV60U~1.EXE"}, sim::wininit_section("Rename"));
   EXPECT_FALSE(sim::exists("C:\\KIT\\UPDATE.D_1"));
   EXPECT_TRUE(journal_has("flush C:\\WINDOWS\\WinInit.ini"));
   sim::restart();
@@ -47,11 +47,28 @@ TEST_F(CleanupTest, NineXWritesOneNulLineForTheRunningExecutable) {
 TEST_F(CleanupTest, NineXNamesALongPathByItsShortForm) {
   use_9x();
   const std::string exe = "C:\\Program Files\\Update Kit\\TRV60UPDATE.EXE";
+  sim::put_file("C:\\Program Files\\Update Kit\\TRV60UPDATE1.EXE", "an earlier one");
   sim::put_file(exe, "MZ");
   sim::hold(exe, sim::Hold::module);
-  sim::set_short_name(exe, "C:\\PROGRA~1\\UPDATE~1\\TRV60UPDATE.EXE");
   remove_file(exe.c_str(), VER_PLATFORM_WIN32_WINDOWS);
-  EXPECT_EQ(std::vector<std::string>{"Nul=C:\\PROGRA~1\\UPDATE~1\\TRV60UPDATE.EXE"}, sim::wininit_section("Rename"));
+  EXPECT_EQ(std::vector<std::string>{"Nul=C:\\PROGRA~1\\UPDATE~1\\TRV60U~2.EXE"}, sim::wininit_section("Rename"));
+  sim::restart();
+  EXPECT_FALSE(sim::exists(exe));
+  EXPECT_TRUE(sim::exists("C:\\Program Files\\Update Kit\\TRV60UPDATE1.EXE"));
+}
+
+// WININIT would pass over a long name: without its short form a file is
+// not scheduled, and stays.
+TEST_F(CleanupTest, NineXSchedulesNothingWithoutAShortForm) {
+  use_9x();
+  put_wininit("[Rename]\r\na=b\r\n");
+  sim::fail_call(1, ERROR_ACCESS_DENIED, "GetShortPathNameA");
+  remove_self();
+  EXPECT_EQ("GetShortPathNameA", sim::failed_call());
+  EXPECT_EQ(std::vector<std::string>{"a=b"}, sim::wininit_section("Rename"));
+  EXPECT_FALSE(journal_has("write-section C:\\WINDOWS\\WinInit.ini [Rename]"));
+  sim::restart();
+  EXPECT_TRUE(sim::exists(EXE));
 }
 
 TEST_F(CleanupTest, FilesThatCanGoAtOnceLeaveNothingScheduled) {
@@ -77,9 +94,12 @@ TEST_F(CleanupTest, FileThatIsNotThereIsNeverScheduled) {
 TEST_F(CleanupTest, RenameSectionKeepsItsLinesAndGainsNewOnesInOrder) {
   use_9x();
   put_wininit("[Other]\r\nx=1\r\n[Rename]\r\na=b\r\n");
+  sim::put_file("C:\\ONE.EXE", "1");
+  sim::put_file("C:\\Second One.dll", "2");
   schedule_deletion_in_wininit("C:\\ONE.EXE");
-  schedule_deletion_in_wininit("C:\\TWO.DLL");
-  EXPECT_EQ((std::vector<std::string>{"a=b", "Nul=C:\\ONE.EXE", "Nul=C:\\TWO.DLL"}), sim::wininit_section("Rename"));
+  schedule_deletion_in_wininit("C:\\Second One.dll");
+  EXPECT_EQ((std::vector<std::string>{"a=b", "Nul=C:\\ONE.EXE", "Nul=C:\\SECOND~1.DLL"}),
+            sim::wininit_section("Rename"));
   EXPECT_EQ(std::vector<std::string>{"x=1"}, sim::wininit_section("Other"));
 }
 
@@ -106,10 +126,14 @@ TEST_F(CleanupTest, PathThatWouldBreakItsLineIsNeverScheduled) {
   use_9x();
   put_wininit("[Rename]\r\na=b\r\n");
   // Each line break would start a line of its own: one that deletes a
-  // system file at the next start, or a section header.
-  schedule_deletion_in_wininit("C:\\KIT\\X\r\nNul=C:\\WINDOWS\\SYSTEM\\KERNEL32.DLL");
-  schedule_deletion_in_wininit("C:\\KIT\\X\n[Other]\nb=c");
-  schedule_deletion_in_wininit("C:\\KIT\\X\tY");
+  // system file at the next start, or a section header. No Windows names
+  // a file so; here the system's short forms carry the breaks.
+  for (const char *path :
+       {"C:\\KIT\\X\r\nNul=C:\\WINDOWS\\SYSTEM\\KERNEL32.DLL", "C:\\KIT\\X\n[Other]\nb=c", "C:\\KIT\\X\tY"}) {
+    sim::put_file(path, "x");
+    sim::set_short_name(path, path);
+    schedule_deletion_in_wininit(path);
+  }
   EXPECT_EQ(std::vector<std::string>{"a=b"}, sim::wininit_section("Rename"));
   EXPECT_TRUE(sim::wininit_section("Other").empty());
 }
@@ -152,8 +176,13 @@ TEST_F(CleanupTest, NameThatWindowsWouldRewriteIsNeverDeletedNorScheduled) {
 TEST_F(CleanupTest, NineXLineThatWouldNotReadBackIsNeverWritten) {
   use_9x();
   put_wininit("[Rename]\r\na=b\r\n");
-  sim::put_file(" C:\\KIT\\X", "leading blank");
-  schedule_deletion_in_wininit(" C:\\KIT\\X");
+  // Whatever form the system hands back, a value with a blank at either
+  // end would be read back without it, naming another file.
+  sim::put_file("C:\\KIT\\X", "x");
+  for (const char *given : {" C:\\KIT\\X", "C:\\KIT\\X "}) {
+    sim::set_short_name("C:\\KIT\\X", given);
+    schedule_deletion_in_wininit("C:\\KIT\\X");
+  }
   EXPECT_EQ(std::vector<std::string>{"a=b"}, sim::wininit_section("Rename"));
 }
 
@@ -181,14 +210,17 @@ TEST_F(CleanupTest, SwitchCleansUpAfterEveryOutcome) {
   EXPECT_FALSE(kit_left());
   EXPECT_TRUE(sim::exists("C:\\T50\\TrvAvc.dll") && sim::exists("C:\\T50\\TrvApi.dll"));
 
-  // A failed pass, on the 9x family.
+  // A failed pass, on the 9x family: the presence check meets the library
+  // in use.
   sim::reset();
   use_9x();
   put_kit("2.0", "2.0");
   install(TRAVEN_KEY, "C:\\T50", "1.0", "1.0");
   sim::hold("C:\\T50\\TrvAvc.dll", sim::Hold::module);
   run_with("/D");
-  EXPECT_EQ(std::vector<std::string>{"Files in use. Please stop application using TRAVEN-60."}, box_texts());
+  EXPECT_EQ(std::vector<std::string>{"The process cannot access the file because it is being used by another "
+                                     "process.\r\n  \n\n[ C:\\T50\\TrvAvc.dll  ]"},
+            box_texts());
   sim::restart();
   EXPECT_FALSE(kit_left());
 }

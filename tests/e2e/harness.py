@@ -41,9 +41,13 @@ IDOK = 1
 
 UNPRIVILEGED = 65534  # nobody
 
-LOCALES = {"en": "en_US.UTF-8", "ja": "ja_JP.UTF-8"}
+# "ja-ui" is a Japanese interface over a western code page, as a Japanese
+# language pack on an English system: Wine takes the interface language
+# from LC_MESSAGES and the code page from LANG, so LC_ALL must stay unset.
+LOCALES = {"en": "en_US.UTF-8", "ja": "ja_JP.UTF-8", "ja-ui": "en_US.UTF-8"}
+INTERFACE = {"ja-ui": "ja_JP.UTF-8"}  # LC_MESSAGES where it differs
 # Wine keeps one code page per language; non-ASCII paths must be written in it.
-ANSI = {"en": "cp1252", "ja": "cp932"}
+ANSI = {"en": "cp1252", "ja": "cp932", "ja-ui": "cp1252"}
 
 # Without these, a fresh prefix offers to download Mono and Gecko, every box
 # waits for a window manager that is not there, and a crash opens a dialog
@@ -107,16 +111,25 @@ def locale_env(lang):
     fall back to "C" and Wine then silently mangles non-ASCII names."""
     locdir = BUILD / "locale"
     name = LOCALES[lang]
-    if not (locdir / name / "LC_CTYPE").exists():
-        locdir.mkdir(parents=True, exist_ok=True)
-        src, charset = name.split(".")
-        rc = _run(["localedef", "-i", src, "-f", charset, locdir / name])
-        # localedef warns (exit 1) on harmless things; only a missing result is fatal.
-        if not (locdir / name / "LC_CTYPE").exists():
-            raise HarnessError(f"localedef could not build {name} (exit {rc}); see build/e2e/commands.log")
+    for needed in locale_names(lang):
+        if not (locdir / needed / "LC_CTYPE").exists():
+            locdir.mkdir(parents=True, exist_ok=True)
+            src, charset = needed.split(".")
+            rc = _run(["localedef", "-i", src, "-f", charset, locdir / needed])
+            # localedef warns (exit 1) on harmless things; only a missing result is fatal.
+            if not (locdir / needed / "LC_CTYPE").exists():
+                raise HarnessError(f"localedef could not build {needed} (exit {rc}); see build/e2e/commands.log")
     env = {k: v for k, v in os.environ.items() if not k.startswith(("LC_", "WINE", "LANG"))}
-    env.update(LOCPATH=str(locdir), LC_ALL=name, LANG=name)
+    env.update(LOCPATH=str(locdir), LANG=name)
+    if lang in INTERFACE:
+        env.update(LC_MESSAGES=INTERFACE[lang])
+    else:
+        env.update(LC_ALL=name)
     return env
+
+
+def locale_names(lang):
+    return sorted({LOCALES[lang], INTERFACE.get(lang, LOCALES[lang])})
 
 
 # ---------------------------------------------------------------- cross-built helpers
@@ -353,7 +366,8 @@ class Machine:
         if self.uid is not None:
             self.env["HOME"] = str(self.dir)
             if not _reachable_by_all(Path(self.env["LOCPATH"])):
-                shutil.copytree(Path(self.env["LOCPATH"]) / LOCALES[lang], self.dir / "locale" / LOCALES[lang])
+                for name in locale_names(lang):
+                    shutil.copytree(Path(self.env["LOCPATH"]) / name, self.dir / "locale" / name)
                 self.env["LOCPATH"] = str(self.dir / "locale")
         self.log = self.dir / "wine.log"
         self._calls = 0

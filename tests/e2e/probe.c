@@ -9,7 +9,8 @@
  *   short    PATH        GetShortPathNameW
  *   attrs    PATH        GetFileAttributesW, decimal
  *   setattrs PATH N      SetFileAttributesW, answers 1 or 0
- *   message  CODE        the system's text for an error code, user's language
+ *   message  CODE [LANG] the system's text for an error code, in the user's language
+ *                        or in the given language id ("0x409"); empty when it has none
  *   pending              PendingFileRenameOperations as "source => target" joined by "|"
  * Line feeds inside an answer are written as \n, carriage returns as \r.
  */
@@ -115,7 +116,7 @@ int main(void) {
     else if (!wcscmp(cmd, L"message")) {
       result[0] = 0;
       FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, wcstoul(arg, NULL, 10),
-                     LANG_USER_DEFAULT, result, 8192, NULL);
+                     arg2 ? wcstoul(arg2, NULL, 0) : LANG_USER_DEFAULT, result, 8192, NULL);
       answer(out, result);
     } else
       answer(out, L"");

@@ -448,6 +448,37 @@ def cp932_directories_with_5c_trail_byte(m, t):
     removed_after_restart(m, t, exe, kit=kit)
 
 
+@scenario("japanese", lang="ja-ui")
+def japanese_interface_western_code_page_outcome(m, t):
+    """LC_MESSAGES=ja_JP.UTF-8 over LANG=en_US.UTF-8 (a Japanese language pack on a western
+    system, code page 1252): the Japanese table would read as question marks, so the
+    success is told in English."""
+    exe = ship(m)
+    install(m, r"C:\TRV50", avc=old("TrvAvc.dll"), api=old("TrvApi.dll"))
+    m.registry(reg_text(TRAVEN, Path=r"C:\TRV50"))
+    run = m.run(quoted(exe))
+    t.locale(run, 1252, 0x411)
+    t.boxes(run, [EN[5]])
+    t.content(m, r"C:\TRV50\TrvApi.dll", data(new_api()), "both libraries replaced")
+
+
+@scenario("japanese", lang="ja-ui")
+def japanese_interface_western_code_page_presence(m, t):
+    """The same machine with UPDATE.D_2 missing: the system's Japanese reason would read as
+    question marks, so the box gives its US English reason, then the path."""
+    exe = ship(m, avc=False)
+    install(m, r"C:\TRV50", avc=old("TrvAvc.dll"), api=old("TrvApi.dll"))
+    m.registry(reg_text(TRAVEN, Path=r"C:\TRV50"))
+    run = m.run(quoted(exe))
+    t.locale(run, 1252, 0x411)
+    own = m.one("message", ERROR_FILE_NOT_FOUND)
+    t.true(any(ord(c) >= 0x3000 for c in own), f"Wine's reason in the user's language is Japanese: {own!r}")
+    english = m.one("message", ERROR_FILE_NOT_FOUND, "0x409")
+    t.true(english.strip() != "" and english.isascii(), f"Wine's US English reason: {english!r}")
+    t.boxes(run, [english + "  \n\n[ " + KIT + "\\UPDATE.D_2  ]"])
+    t.content(m, r"C:\TRV50\TrvAvc.dll", data(old("TrvAvc.dll")), "nothing copied")
+
+
 # ================================================================ Windows 9x family
 
 def rename_section(m):

@@ -17,11 +17,12 @@ static bool ends_with(const std::string &text, const std::string &end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-// What the system says for the error, as a caller with room enough gets it.
-static std::string system_text(DWORD error) {
+// What the system says for the error in a language, as a caller with room
+// enough gets it.
+static std::string system_text(DWORD error, DWORD language) {
   static char buffer[65536];
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, 0, error, LANG_USER_DEFAULT,
-                                buffer, sizeof buffer, 0);
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, 0, error, language, buffer,
+                                sizeof buffer, 0);
   return std::string(buffer, length);
 }
 
@@ -29,7 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Input in(data, size);
   sim::reset();
   static const WORD LANGUAGES[] = {1033, 1041, 1031};
-  sim::set_ui_language(LANGUAGES[in.pick(3)]);
+  const WORD language = LANGUAGES[in.pick(3)];
+  sim::set_ui_language(language);
   in.code_page();
   static const DWORD ERRORS[] = {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED,
                                  ERROR_SHARING_VIOLATION, ERROR_FILENAME_EXCED_RANGE};
@@ -39,7 +41,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const std::string message = in.c_text(1400);
   if (own_message) sim::set_system_message(error, message);
   const std::string path = in.c_text(1100);
-  const std::string system = system_text(error);
+  // The system's own Japanese texts, which a western code page cannot
+  // carry, give way to its English ones.
+  const bool unreadable = language == 1041 && GetACP() != 932 && !own_message;
+  const std::string system =
+      system_text(error, unreadable ? MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US) : LANG_USER_DEFAULT);
   sim::clear_journal();
 
   report_unopenable(Exact::of(path).get(), error);

@@ -4,7 +4,7 @@
 // found (each only with its own, newer payload), the executable, its two
 // payloads and WinInit.ini.
 //
-// Input, in order: platform, language, string tables, a rare event (1
+// Input, in order: platform, language settings, string tables, a rare event (1
 // another instance, 2 no mutex, 3 no platform version, 4 a lost race for
 // the mutex, 5 no heap, 6 another instance whose mutex refuses us, 7 a lost
 // race to such an instance, 8 no VERSION.DLL, 9 a VERSION.DLL without
@@ -139,24 +139,37 @@ static DWORD registry_type(Input &in) {
 
 // ---- What the rules allow -------------------------------------------------
 
+// The language settings: UI language, regional settings, code page.
+using Languages = std::tuple<WORD, WORD, UINT>;
+static void set_languages(DWORD platform, const Languages &languages, bool tables) {
+  sim::set_platform(platform);
+  sim::set_ui_language(std::get<0>(languages));
+  sim::set_regional_language(std::get<1>(languages));
+  // A 9x system speaks its own language in its own code page.
+  const bool nine_x = platform != VER_PLATFORM_WIN32_NT;
+  sim::set_code_page(nine_x ? (std::get<0>(languages) == 1041 ? 932 : 1252) : std::get<2>(languages));
+  if (!tables) sim::remove_string_tables();
+}
+
 // The catalogue's texts for a language setting, as the updater shows them.
 struct Catalogue {
   std::string text[8];
 };
-static Catalogue catalogue(WORD language, UINT code_page, bool tables) {
-  static std::map<std::tuple<WORD, UINT, bool>, Catalogue> known;
-  auto found = known.find(std::make_tuple(language, code_page, tables));
+static Catalogue catalogue(DWORD platform, const Languages &languages, bool tables) {
+  static std::map<std::tuple<DWORD, Languages, bool>, Catalogue> known;
+  auto found = known.find(std::make_tuple(platform, languages, tables));
   if (found != known.end()) return found->second;
   sim::reset();
-  sim::set_ui_language(language);
-  sim::set_code_page(code_page);
-  if (!tables) sim::remove_string_tables();
+  set_languages(platform, languages, tables);
   Catalogue texts;
   for (UINT id : {MSG_NOT_FOUND, MSG_NO_VERSION_INFO, MSG_NEWER_EXISTS, MSG_FILES_IN_USE, MSG_UPDATED, MSG_NO_NEED}) {
     show_catalogue_message(FUZZ_INSTANCE, id);
     texts.text[id] = sim::boxes().back().text;
+    // No text holds a "?" but one the code page made up for a character
+    // it lacks.
+    FUZZ_CHECK(texts.text[id].find('?') == std::string::npos);
   }
-  return known[std::make_tuple(language, code_page, tables)] = texts;
+  return known[std::make_tuple(platform, languages, tables)] = texts;
 }
 
 static bool starts_with(const std::string &text, const char *head) {
@@ -173,7 +186,12 @@ struct Allowed {
 
 static void check_boxes(const Catalogue &texts, bool found[2]) {
   const std::vector<sim::Box> &boxes = sim::boxes();
-  for (const sim::Box &box : boxes) check_box(box);
+  for (const sim::Box &box : boxes) {
+    check_box(box);
+    // Nor does the system's reason before a path.
+    const size_t path = box.text.find("  \n\n[ ");
+    if (path != std::string::npos) FUZZ_CHECK(box.text.rfind('?', path) == std::string::npos);
+  }
   if (!found[0] && !found[1]) {
     FUZZ_CHECK(boxes.size() == 1 && boxes[0].text == texts.text[MSG_NOT_FOUND]);
     return;
@@ -206,17 +224,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Input in(data, size);
   static const DWORD PLATFORMS[] = {VER_PLATFORM_WIN32_NT, VER_PLATFORM_WIN32_WINDOWS, VER_PLATFORM_WIN32s};
   const DWORD platform = PLATFORMS[in.pick(3)];
-  static const std::tuple<WORD, UINT> LANGUAGES[] = {
-      {1033, 1252}, {1041, 932}, {1033, 932}, {1031, 1252}, {1041, 1252}};
-  const auto language = LANGUAGES[in.pick(5)];
+  static const Languages LANGUAGES[] = {{1033, 1033, 1252}, {1041, 1041, 932},  {1033, 1041, 932},
+                                        {1031, 1031, 1252}, {1041, 1033, 1252}, {1033, 1041, 1252}};
+  const Languages languages = LANGUAGES[in.pick(6)];
   const bool tables = in.pick(8) != 0;
-  const Catalogue texts = catalogue(std::get<0>(language), std::get<1>(language), tables);
+  const Catalogue texts = catalogue(platform, languages, tables);
 
   sim::reset();
-  sim::set_platform(platform);
-  sim::set_ui_language(std::get<0>(language));
-  sim::set_code_page(std::get<1>(language));
-  if (!tables) sim::remove_string_tables();
+  set_languages(platform, languages, tables);
   const unsigned rare = in.byte();
   // Another instance runs already (1, 6), or starts between our open and
   // create (4, 7); its mutex may refuse us (6, 7).
@@ -281,6 +296,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::vector<std::string> removable = {own};
   for (const char *payload : PAYLOADS) removable.push_back(beside + payload);
   std::vector<std::string> watched = {removable[1], removable[2]};
+  // WinInit.ini names them by their short forms, as they are now.
+  std::vector<std::string> short_forms;
+  for (const std::string &path : removable) {
+    char buffer[MAX_PATH] = "";
+    const DWORD length = path.size() < MAX_PATH ? GetShortPathNameA(path.c_str(), buffer, MAX_PATH) : 0;
+    if (length > 0 && length < MAX_PATH) short_forms.push_back(buffer);
+  }
   for (int i = 0; i < 2; ++i) {
     if (!found[i]) continue;
     for (int pair = 0; pair < 2; ++pair) {
@@ -350,7 +372,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     for (; kept < after.size(); ++kept) {
       bool own_file = false;
-      for (const std::string &path : removable) own_file |= after[kept] == "Nul=" + path;
+      for (const std::string &path : short_forms) own_file |= after[kept] == "Nul=" + path;
       FUZZ_CHECK(own_file);
     }
   }

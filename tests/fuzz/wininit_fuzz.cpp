@@ -1,7 +1,8 @@
 // WinInit.ini lies in the Windows directory, where any program may have
 // left anything in it; the path to schedule is the updater's own. Earlier
 // lines of the "Rename" section must survive in order, and the one new line
-// must name the path and nothing else, or nothing may be written at all.
+// must name the path by its short form and nothing else, or nothing may be
+// written at all.
 // Input: Windows directory choice (0 C:\WINDOWS, 1 a long one, 2 a text),
 // file-present flag, the file as a head, a block, a repeat count (2 bytes)
 // and a tail; path choice (0 the kit's executable, 1 a text), path-exists
@@ -31,12 +32,12 @@ static std::string wininit_file(Input &in) {
   return text + in.file_text(4000);
 }
 
-// The name the path goes by in the section: its short form where there is
-// one that fits.
+// The name the path goes by in the section: its short form, where there is
+// one that fits; "" when there is none, and then nothing is written.
 static std::string short_form(const std::string &path) {
   char buffer[MAX_PATH] = "";
   DWORD length = GetShortPathNameA(path.c_str(), buffer, MAX_PATH);
-  return length > 0 && length < MAX_PATH && std::strlen(buffer) == length ? std::string(buffer) : path;
+  return length > 0 && length < MAX_PATH && std::strlen(buffer) == length ? std::string(buffer) : std::string();
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -79,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   bool reads_back = named.empty() || (named.front() != ' ' && named.back() != ' ');
   for (char c : named) reads_back &= static_cast<unsigned char>(c) >= ' ';
   const bool fits =
-      file_named && reads_back && used + 2 < SECTION_CAPACITY && used + named.size() + 6 <= SECTION_CAPACITY;
+      file_named && !named.empty() && reads_back && used + 2 < SECTION_CAPACITY && used + named.size() + 6 <= SECTION_CAPACITY;
   if (!fits || refused) {
     FUZZ_CHECK(sim::wininit_text() == text_before);
     return 0;

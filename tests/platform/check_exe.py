@@ -487,7 +487,8 @@ def patch(data, old, new, what):
 
 def plant_unicode_import(program):
     # The likeliest slip: a "W" entry point, which Windows 95 only stubs.
-    name = next(f for fs in program.imports().values() for f in fs if f.endswith("A"))
+    allowed = {f for fs in allowed_imports().values() for f in fs}
+    name = next(f for fs in program.imports().values() for f in fs if f.endswith("A") and f[:-1] + "W" not in allowed)
     return patch(program.data, name.encode() + b"\0", name[:-1].encode() + b"W\0", "a W import")
 
 

@@ -91,6 +91,69 @@ TEST_F(SimFiles, HoldsLastUntilReleasedAndFailuresAreJournaled) {
   EXPECT_TRUE(CopyFileA(PAYLOAD, TARGET, FALSE));
 }
 
+// DOS sharing rules: every open reads, so the open for no access with no
+// sharing meets the loader's own open of a running image or library.
+TEST_F(SimFiles, NineXRefusesTheExclusiveOpenOfAnOpenFile) {
+  sim::set_platform(VER_PLATFORM_WIN32_WINDOWS);
+  sim::put_file(PAYLOAD, "new");
+  sim::put_file(TARGET, "old");
+  sim::set_file_version(TARGET, "1.00");
+  sim::hold(TARGET, sim::Hold::module);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, open_for(TARGET, 0, 0));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+  HANDLE reader = open_for(TARGET, GENERIC_READ, FILE_SHARE_READ);
+  EXPECT_NE(INVALID_HANDLE_VALUE, reader);
+  CloseHandle(reader);
+  EXPECT_FALSE(version_block(TARGET).empty());
+  EXPECT_FALSE(CopyFileA(PAYLOAD, TARGET, FALSE));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+
+  // Our own open for no access counts as well.
+  sim::release(TARGET);
+  HANDLE first = open_for(TARGET, 0, FILE_SHARE_READ | FILE_SHARE_WRITE);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, open_for(TARGET, 0, 0));
+  CloseHandle(first);
+  HANDLE alone = open_for(TARGET, 0, 0);
+  EXPECT_NE(INVALID_HANDLE_VALUE, alone);
+  CloseHandle(alone);
+}
+
+TEST_F(SimFiles, LimitedUserWritesNothingUnderProtectedDirectories) {
+  const char installed[] = "C:\\Program Files\\T50\\TrvApi.dll";
+  sim::put_file(PAYLOAD, "new");
+  sim::put_file(installed, "old");
+  sim::put_file("C:\\T50\\TrvApi.dll", "old");
+  sim::set_key("SOFTWARE\\Quenvor");
+  sim::set_administrator(false);
+  sim::protect("C:\\T50");
+  for (const char *target : {installed, "c:\\progra~1\\t50\\trvapi.dll", "C:\\T50\\TrvApi.dll"}) {
+    EXPECT_FALSE(CopyFileA(PAYLOAD, target, FALSE)) << target;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+    EXPECT_FALSE(SetFileAttributesA(target, FILE_ATTRIBUTE_NORMAL));
+    EXPECT_FALSE(DeleteFileA(target));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+    EXPECT_EQ(INVALID_HANDLE_VALUE, open_for(target, GENERIC_WRITE, FILE_SHARE_READ));
+  }
+  EXPECT_FALSE(CopyFileA(PAYLOAD, "C:\\Program Files\\T50\\New.dll", FALSE));
+  EXPECT_FALSE(WritePrivateProfileSectionA("Rename", "a=b\0", "C:\\WINDOWS\\WinInit.ini"));
+  EXPECT_FALSE(MoveFileExA(PAYLOAD, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  HKEY key;
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quenvor", 0, 0x20006, &key));
+  // Reading is everyone's, and so is the user's own directory.
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quenvor", 0, KEY_READ, &key));
+  RegCloseKey(key);
+  HANDLE h = open_for(installed, 0, 0);
+  EXPECT_NE(INVALID_HANDLE_VALUE, h);
+  CloseHandle(h);
+  EXPECT_TRUE(DeleteFileA(PAYLOAD));
+  EXPECT_EQ("old", sim::bytes_of(installed));
+
+  // The 9x family has no rights to check.
+  sim::set_platform(VER_PLATFORM_WIN32_WINDOWS);
+  EXPECT_TRUE(DeleteFileA(installed));
+}
+
 TEST_F(SimFiles, CopiesAndAttributesAreJournaled) {
   sim::put_file(PAYLOAD, "new", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
   sim::put_file(TARGET, "old", FILE_ATTRIBUTE_HIDDEN);
@@ -120,6 +183,31 @@ TEST_F(SimFiles, ShortNamesComeFromTheMappingOfTheFileOrItsDirectory) {
   EXPECT_EQ("x", sim::bytes_of(buffer));
 }
 
+TEST_F(SimFiles, EveryLongNameHasAnAliasMadeWindowsWay) {
+  sim::put_file("C:\\Program Files\\TRAVEN-60 Update\\TRV60UPDATE.EXE", "a");
+  sim::put_file("C:\\Program Files\\TRAVEN-60 Update\\TRV60UPDATE2.EXE", "b");
+  sim::put_file("C:\\Program Files\\TRAVEN-60 Update\\update.d_1", "c");
+  sim::make_dir("C:\\Program Files\\a+b [c].setup.old");
+  sim::put_file("C:\\Program Files\\TRAVEN-60 Update Kit\\x", "d");
+  char buffer[MAX_PATH];
+  ASSERT_NE(0u, GetShortPathNameA("C:\\Program Files\\TRAVEN-60 Update\\TRV60UPDATE2.EXE", buffer, MAX_PATH));
+  EXPECT_STREQ("C:\\PROGRA~1\\TRAVEN~1\\TRV60U~2.EXE", buffer);
+  EXPECT_EQ("TRV60U~1.EXE", sim::alias_of("C:\\Program Files\\TRAVEN-60 Update\\TRV60UPDATE.EXE"));
+  EXPECT_EQ("", sim::alias_of("C:\\Program Files\\TRAVEN-60 Update\\update.d_1"));  // 8.3 already
+  EXPECT_EQ("TRAVEN~2", sim::alias_of("C:\\Program Files\\TRAVEN-60 Update Kit"));
+  EXPECT_EQ("A_B_C_~1.OLD", sim::alias_of("C:\\Program Files\\a+b [c].setup.old"));
+  // Every file operation takes an alias for the long name.
+  EXPECT_EQ("b", sim::bytes_of("c:\\progra~1\\traven~1\\trv60u~2.exe"));
+  EXPECT_TRUE(DeleteFileA("C:\\PROGRA~1\\TRAVEN~1\\TRV60U~1.EXE"));
+  EXPECT_FALSE(sim::exists("C:\\Program Files\\TRAVEN-60 Update\\TRV60UPDATE.EXE"));
+  // A freed alias goes to the next name that needs one.
+  sim::put_file("C:\\Program Files\\TRAVEN-60 Update\\TRV60UPDATE3.EXE", "e");
+  EXPECT_EQ("TRV60U~1.EXE", sim::alias_of("C:\\Program Files\\TRAVEN-60 Update\\TRV60UPDATE3.EXE"));
+  // Ten clashes leave room for the number.
+  for (int i = 3; i <= 12; ++i) sim::put_file("C:\\KIT\\TRV60UPDATE" + std::to_string(i) + ".EXE", "f");
+  EXPECT_EQ("TRV60~10.EXE", sim::alias_of("C:\\KIT\\TRV60UPDATE12.EXE"));
+}
+
 TEST_F(SimRestart, NtDeletesWhatWasMovedToNoNameAtRestart) {
   const char exe[] = "C:\\KIT\\TRV60UPDATE.EXE";
   sim::put_file(exe, "exe");
@@ -145,17 +233,25 @@ TEST_F(SimRestart, NineXFamilyDeletesTheNulEntriesOfWinInit) {
   EXPECT_FALSE(MoveFileExA(exe, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
   EXPECT_EQ("move-at-restart C:\\Program Files\\Kit\\TRV60UPDATE.EXE failed", sim::journal().back());
 
+  // WININIT runs under DOS: a long name in a line leaves it undone.
+  const char long_one[] = "C:\\Program Files\\Kit\\Long Name.dll";
+  sim::put_file(long_one, "kept");
   const char wininit[] = "C:\\WINDOWS\\WinInit.ini";
-  const char rename[] = "Nul=C:\\PROGRA~1\\Kit\\TRV60UPDATE.EXE\0no equals sign\0NUL=C:\\KIT\\UPDATE.D_1\0";
+  const char rename[] =
+      "Nul=C:\\PROGRA~1\\Kit\\TRV60U~1.EXE\0no equals sign\0NUL=C:\\KIT\\UPDATE.D_1\0"
+      "Nul=C:\\PROGRA~1\\Kit\\Long Name.dll\0Nul=C:\\Program Files\\Kit\\LONGNA~1.DLL\0";
   EXPECT_TRUE(WritePrivateProfileSectionA("Rename", rename, wininit));
   EXPECT_TRUE(WritePrivateProfileSectionA("Keep", "a=b\0", wininit));
-  EXPECT_EQ((std::vector<std::string>{"Nul=C:\\PROGRA~1\\Kit\\TRV60UPDATE.EXE", "NUL=C:\\KIT\\UPDATE.D_1"}),
-            sim::wininit_section("Rename"));
+  EXPECT_EQ(
+      (std::vector<std::string>{"Nul=C:\\PROGRA~1\\Kit\\TRV60U~1.EXE", "NUL=C:\\KIT\\UPDATE.D_1",
+                                "Nul=C:\\PROGRA~1\\Kit\\Long Name.dll", "Nul=C:\\Program Files\\Kit\\LONGNA~1.DLL"}),
+      sim::wininit_section("Rename"));
   EXPECT_EQ("write-section C:\\WINDOWS\\WinInit.ini [Rename]", sim::journal()[1]);
 
   sim::restart();
   EXPECT_FALSE(sim::exists(exe));
   EXPECT_FALSE(sim::exists(PAYLOAD));
+  EXPECT_EQ("kept", sim::bytes_of(long_one));
   EXPECT_TRUE(sim::wininit_section("Rename").empty());
   EXPECT_EQ(std::vector<std::string>{"a=b"}, sim::wininit_section("Keep"));
 }
@@ -247,19 +343,57 @@ TEST_F(SimProfile, WritingASectionShowsInTheFileAndTheJournal) {
 TEST_F(SimText, StringTablesFollowTheUiLanguageAndSayWhenTheyHaveNothing) {
   char buffer[512];
   sim::set_ui_language(1041);
+  sim::set_code_page(932);
   EXPECT_TRUE(IsDBCSLeadByte(0x81));
   const std::string four = sim::to_cp932(
       "ファイルのコピーができません。\nTRAVEN-60を使用しているアプリケーションを\n停止し再度実行してください。");
   EXPECT_EQ(static_cast<int>(four.size()), LoadStringA(nullptr, 4, buffer, sizeof buffer));
   EXPECT_EQ(four, buffer);
 
+  // A language without a table of its own loads US English.
   sim::set_ui_language(1031);
-  std::strcpy(buffer, "fallback");
-  EXPECT_EQ(0, LoadStringA(nullptr, 5, buffer, sizeof buffer));
-  EXPECT_STREQ("", buffer);
+  EXPECT_EQ(21, LoadStringA(nullptr, 5, buffer, sizeof buffer));
+  EXPECT_STREQ("Update was succeeded.", buffer);
   sim::set_ui_language(1033);
   sim::remove_string_tables();
   EXPECT_EQ(0, LoadStringA(nullptr, 5, buffer, sizeof buffer));
+  EXPECT_STREQ("", buffer);
+}
+
+// Which table LoadStringA picks, and what the code page makes of it.
+TEST_F(SimText, TableFollowsTheFamilysLanguageAndTheCodePageConverts) {
+  struct {
+    DWORD platform, nt_major;
+    WORD ui, regional;
+    bool japanese;
+  } cases[] = {
+      {VER_PLATFORM_WIN32_NT, 5, 1041, 1033, true},  // 2000 and later: the UI language
+      {VER_PLATFORM_WIN32_NT, 5, 1033, 1041, false},
+      {VER_PLATFORM_WIN32_NT, 4, 1041, 1033, false},  // NT 4.0: the regional settings
+      {VER_PLATFORM_WIN32_NT, 4, 1033, 1041, true},
+      {VER_PLATFORM_WIN32_WINDOWS, 4, 1033, 1041, true},  // 9x likewise
+      {VER_PLATFORM_WIN32_WINDOWS, 4, 1041, 1033, false},
+      {VER_PLATFORM_WIN32_WINDOWS, 4, 1041, 1031, true},  // then the system's own language
+  };
+  const std::string japanese = "アップデートが終了しました";
+  for (const auto &c : cases) {
+    for (UINT code_page : {932u, 1252u}) {
+      sim::reset();
+      sim::set_platform(c.platform);
+      sim::set_nt_version(c.nt_major, 0);
+      sim::set_ui_language(c.ui);
+      sim::set_regional_language(c.regional);
+      sim::set_code_page(code_page);
+      char buffer[512];
+      LoadStringA(nullptr, 5, buffer, sizeof buffer);
+      const std::string expected = !c.japanese        ? "Update was succeeded."
+                                   : code_page == 932 ? sim::to_cp932(japanese)
+                                                      : std::string(13, '?');
+      EXPECT_EQ(expected, buffer) << c.platform << "/" << c.nt_major << " " << c.ui << " " << c.regional << " "
+                                  << code_page;
+      EXPECT_EQ(code_page, GetACP());
+    }
+  }
 }
 
 TEST_F(SimText, SystemMessagesCanBeMadeUnknown) {
@@ -269,6 +403,49 @@ TEST_F(SimText, SystemMessagesCanBeMadeUnknown) {
   EXPECT_EQ(0u, FormatMessageA(flags, nullptr, ERROR_ACCESS_DENIED, LANG_USER_DEFAULT, buffer, sizeof buffer, nullptr));
   EXPECT_EQ(static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND), GetLastError());
   EXPECT_STREQ("Not exist.", buffer);
+
+  sim::set_ui_language(1041);
+  sim::set_code_page(932);
+  EXPECT_NE(0u,
+            FormatMessageA(flags, nullptr, ERROR_FILE_NOT_FOUND, LANG_USER_DEFAULT, buffer, sizeof buffer, nullptr));
+  EXPECT_EQ("指定されたファイルが見つかりません。\r\n", sim::from_cp932(buffer));
+}
+
+// The system's texts are in the UI language whatever the code page; only
+// the Unicode form and WideCharToMultiByte tell what the conversion lost.
+TEST_F(SimText, SystemTextsInUnicodeShowWhatTheCodePageLoses) {
+  const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+  sim::set_ui_language(1041);
+  char ansi[256];
+  WCHAR wide[256];
+  ASSERT_EQ(20u, FormatMessageA(flags, nullptr, ERROR_FILE_NOT_FOUND, LANG_USER_DEFAULT, ansi, sizeof ansi, nullptr));
+  EXPECT_EQ(std::string(18, '?') + "\r\n", ansi);
+  ASSERT_EQ(20u, FormatMessageW(flags, nullptr, ERROR_FILE_NOT_FOUND, LANG_USER_DEFAULT, wide, 256, nullptr));
+  EXPECT_EQ(0x6307, wide[0]);  // 指
+  BOOL lost = FALSE;
+  EXPECT_EQ(21, WideCharToMultiByte(CP_ACP, 0, wide, -1, ansi, sizeof ansi, nullptr, &lost));
+  EXPECT_TRUE(lost);
+  EXPECT_EQ(std::string(18, '?') + "\r\n", ansi);
+  sim::set_code_page(932);
+  EXPECT_EQ(39, WideCharToMultiByte(CP_ACP, 0, wide, -1, ansi, sizeof ansi, nullptr, &lost));
+  EXPECT_FALSE(lost);
+  EXPECT_EQ(0, WideCharToMultiByte(CP_ACP, 0, wide, -1, ansi, 38, nullptr, &lost));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
+
+  // Asked by name, a text comes only in an installed language.
+  const DWORD english = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+  EXPECT_NE(0u, FormatMessageA(flags, nullptr, ERROR_FILE_NOT_FOUND, english, ansi, sizeof ansi, nullptr));
+  EXPECT_STREQ("The system cannot find the file specified.\r\n", ansi);
+  sim::set_message_languages({1041});
+  std::strcpy(ansi, "Not exist.");
+  EXPECT_EQ(0u, FormatMessageA(flags, nullptr, ERROR_FILE_NOT_FOUND, english, ansi, sizeof ansi, nullptr));
+  EXPECT_EQ(1815u, GetLastError());  // ERROR_RESOURCE_LANG_NOT_FOUND
+  EXPECT_STREQ("Not exist.", ansi);
+
+  // Windows 9x has FormatMessageW only as a stub.
+  sim::set_platform(VER_PLATFORM_WIN32_WINDOWS);
+  EXPECT_EQ(0u, FormatMessageW(flags, nullptr, ERROR_FILE_NOT_FOUND, LANG_USER_DEFAULT, wide, 256, nullptr));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED), GetLastError());
 }
 
 TEST_F(SimKernel, ModulePathPastMaxPathAndWindowsDirectoryThatDoesNotFit) {

@@ -45,6 +45,7 @@ TEST_F(RunTest, EmptyValuesCountAsNotInstalled) {
 
 TEST_F(RunTest, JapaneseInterfaceShowsTheJapaneseText) {
   sim::set_ui_language(1041);
+  sim::set_code_page(932);
   run_with("");
   EXPECT_EQ(std::vector<std::string>{sim::to_cp932("PELLAXION-ZEL1/2又はTRAVEN-60がインストールされていません。")},
             box_texts());
@@ -167,6 +168,58 @@ TEST_F(RunTest, AnyCallThatFailsLeavesTheMachineInOrder) {
         const std::string bytes = sim::bytes_of(library);
         EXPECT_TRUE(bytes == before[library] || bytes == "MZ library 2.0") << where << ": " << library;
       }
+    }
+  }
+}
+
+// A user without administrator rights on the NT family may read but not
+// write the installations under Program Files, the Windows directory or
+// HKEY_LOCAL_MACHINE. The run must end in an honest failure, never in
+// "Update was succeeded.", and leave every library whole.
+TEST_F(RunTest, LimitedUserSeesAFailureAndNoSuccess) {
+  const std::string traven = "C:\\Program Files\\TRAVEN-50";
+  const std::string protected_kit = "C:\\Program Files\\TRAVEN-60 Update\\";
+  const std::vector<std::string> outcomes = {"Update was succeeded.", "Newer version exist.", "No need to update."};
+  struct {
+    const char *what;
+    bool zel;            // PELLAXION-ZEL in a directory the user may write
+    bool kit_protected;  // the updater itself under Program Files
+  } cases[] = {{"TRAVEN-50 alone", false, false},
+               {"PELLAXION-ZEL updated first", true, false},
+               {"kit under Program Files", false, true}};
+  for (bool administrator : {true, false}) {
+    for (const auto &c : cases) {
+      sim::reset();
+      sim::set_administrator(administrator);
+      const std::string kit = c.kit_protected ? protected_kit : std::string(KIT);
+      const std::string exe = kit + "TRV60UPDATE.EXE";
+      sim::set_module_path(exe);
+      sim::put_file(exe, "MZ updater");
+      sim::hold(exe, sim::Hold::module);
+      put_library(kit + "UPDATE.D_2", "2.0");
+      put_library(kit + "UPDATE.D_1", "2.0");
+      install(TRAVEN_KEY, traven, "1.0", "1.0");
+      if (c.zel) install(ZEL_KEY, "C:\\ZEL", "1.0", "1.0");
+      const std::string where = std::string(c.what) + (administrator ? ", administrator" : ", limited user");
+      EXPECT_EQ(0, run_with("/d")) << where;
+      sim::restart();
+      if (administrator) {
+        EXPECT_EQ(std::vector<std::string>{"Update was succeeded."}, box_texts()) << where;
+        EXPECT_FALSE(sim::exists(exe)) << where;
+        continue;
+      }
+      ASSERT_EQ(1u, sim::boxes().size()) << where;
+      EXPECT_EQ(0, std::count(outcomes.begin(), outcomes.end(), sim::boxes()[0].text)) << where;
+      EXPECT_EQ("MZ library 1.0", sim::bytes_of(traven + "\\TrvAvc.dll")) << where;
+      EXPECT_EQ("MZ library 1.0", sim::bytes_of(traven + "\\TrvApi.dll")) << where;
+      if (c.zel) {
+        EXPECT_EQ("MZ library 2.0", sim::bytes_of("C:\\ZEL\\TrvApi.dll")) << where;
+      }
+      // Deletion at restart needs administrator rights: the updater stays,
+      // and so does all of a kit the user may not write.
+      EXPECT_TRUE(sim::exists(exe)) << where;
+      EXPECT_EQ(c.kit_protected, sim::exists(kit + "UPDATE.D_1")) << where;
+      EXPECT_TRUE(journal_has("move-at-restart " + exe + " failed")) << where;
     }
   }
 }

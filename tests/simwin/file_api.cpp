@@ -17,13 +17,17 @@ using namespace detail;
 
 // ---- Test side ----------------------------------------------------------
 
-void make_dir(const std::string &path) { machine().dirs.push_back(path); }
+void make_dir(const std::string &path) {
+  machine().dirs.push_back(path);
+  name_path(path);
+}
 
 void put_file(const std::string &path, const std::string &bytes, DWORD attributes) {
   if (File *file = find_file(path)) {
     *file = File{file->path, bytes, attributes, false, {}};
   } else {
     machine().files.push_back(File{path, bytes, attributes, false, {}});
+    name_path(path);
   }
 }
 
@@ -89,6 +93,7 @@ BOOL WINAPI SetFileAttributesA(LPCSTR given_name, DWORD attributes) {
   DWORD error = name ? path_check(name) : ERROR_INVALID_PARAMETER;
   File *file = error ? nullptr : find_file(name);
   if (!error && !file && !is_directory(name)) error = ERROR_FILE_NOT_FOUND;
+  if (!error) error = rights_check(name);
   record(line, error == 0);
   if (error) return fail(error);
   if (file) {
@@ -113,6 +118,7 @@ BOOL WINAPI CopyFileA(LPCSTR given_existing, LPCSTR given_target, BOOL fail_if_e
   LPCSTR target = given_target ? target_rules.c_str() : nullptr;
   DWORD error = existing && target ? open_check(existing, GENERIC_READ, FILE_SHARE_READ) : ERROR_INVALID_PARAMETER;
   if (!error) error = path_check(target);
+  if (!error) error = rights_check(target);
   const File *old = error ? nullptr : find_file(target);
   if (!error && !old && is_directory(target)) error = ERROR_ACCESS_DENIED;
   // The source is open for reading without write sharing while the
@@ -135,6 +141,7 @@ BOOL WINAPI CopyFileA(LPCSTR given_existing, LPCSTR given_target, BOOL fail_if_e
   } else {
     copy.path = target;
     machine().files.push_back(copy);
+    name_path(target);
   }
   return TRUE;
 }
@@ -148,6 +155,9 @@ BOOL WINAPI DeleteFileA(LPCSTR given_name) {
   LPCSTR name = given_name ? name_rules.c_str() : nullptr;
   DWORD error =
       name ? open_check(name, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE) : ERROR_INVALID_PARAMETER;
+  // DOS, and so Windows 9x, answers a delete of an open file with "access
+  // denied", never with a sharing violation.
+  if (error == ERROR_SHARING_VIOLATION && machine().platform != VER_PLATFORM_WIN32_NT) error = ERROR_ACCESS_DENIED;
   // The open succeeded; marking the file for deletion is what fails for a
   // read-only file or a running image.
   if (!error && ((find_file(name)->attributes & FILE_ATTRIBUTE_READONLY) || module_held(name)))
@@ -174,6 +184,8 @@ BOOL WINAPI MoveFileExA(LPCSTR given_existing, LPCSTR target, DWORD flags) {
     error = ERROR_INVALID_PARAMETER;  // plain moves are not modelled
   } else if (std::strlen(existing) >= MAX_PATH) {
     error = ERROR_FILENAME_EXCED_RANGE;
+  } else if (limited_user()) {
+    error = ERROR_ACCESS_DENIED;  // the list of deletions lives under HKEY_LOCAL_MACHINE
   }
   record(line, error == 0);
   if (error) return fail(error);

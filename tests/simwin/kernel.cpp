@@ -156,10 +156,15 @@ BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
   info->dwPlatformId = m.platform;
   std::memset(info->szCSDVersion, 0, sizeof info->szCSDVersion);
   if (nt) {
-    info->dwMajorVersion = 5;  // Windows XP
-    info->dwMinorVersion = 1;
-    info->dwBuildNumber = 2600;
-    std::strcpy(info->szCSDVersion, "Service Pack 3");
+    // The last build of each version, with its last service pack.
+    info->dwMajorVersion = m.nt_major;
+    info->dwMinorVersion = m.nt_minor;
+    info->dwBuildNumber = m.nt_major == 4 ? 1381 : m.nt_major == 5 ? (m.nt_minor == 0 ? 2195 : 2600) : 0;
+    const char *pack = m.nt_major == 4   ? "Service Pack 6"
+                       : m.nt_major != 5 ? ""
+                       : m.nt_minor == 0 ? "Service Pack 4"
+                                         : "Service Pack 3";
+    std::strcpy(info->szCSDVersion, pack);
     if (info->dwOSVersionInfoSize == 156) {
       // Service pack 3.0, no suite, a workstation.
       const BYTE extended[8] = {3, 0, 0, 0, 0, 0, 1, 0};

@@ -31,8 +31,8 @@ void replace_machine() {
 namespace {
 // Calls that cannot fail on Windows as the updater makes them: they take
 // part in hooks but not in the count-down.
-const char *const INFALLIBLE[] = {"GetLastError", "SetLastError", "IsDBCSLeadByte", "GetProcessHeap",
-                                  "CloseHandle",  "HeapFree",     "RegCloseKey",    "FreeLibrary"};
+const char *const INFALLIBLE[] = {"GetLastError", "SetLastError", "IsDBCSLeadByte", "GetProcessHeap", "CloseHandle",
+                                  "HeapFree",     "RegCloseKey",  "FreeLibrary",    "GetACP"};
 
 bool is_fallible(const char *function) {
   for (const char *name : INFALLIBLE)
@@ -119,15 +119,22 @@ void on_call(const std::string &function, std::function<void()> action) {
 }
 
 void set_platform(DWORD platform_id) { machine().platform = platform_id; }
+void set_nt_version(DWORD major, DWORD minor) {
+  machine().nt_major = major;
+  machine().nt_minor = minor;
+}
 void fail_version_query() { machine().version_query_fails = true; }
 void set_windows_directory(const std::string &path) { machine().windows_directory = path; }
 void set_code_page(UINT code_page) { machine().code_page = code_page; }
-void set_ui_language(WORD language) {
-  machine().ui_language = language;
-  if (language == 1041) machine().code_page = 932;
-}
+void set_ui_language(WORD language) { machine().ui_language = language; }
+void set_regional_language(WORD language) { machine().regional_language = language; }
 void remove_string_tables() { machine().string_tables = false; }
 void set_system_message(DWORD code, const std::string &text) { machine().system_messages[code] = text; }
+void set_message_languages(const std::vector<WORD> &languages) {
+  machine().message_languages = std::set<WORD>(languages.begin(), languages.end());
+}
+void set_administrator(bool administrator) { machine().administrator = administrator; }
+void protect(const std::string &directory) { machine().protected_dirs.push_back(directory); }
 void set_module_path(const std::string &path) { machine().module_path = path; }
 
 std::string wininit_path() { return machine().windows_directory + "\\WinInit.ini"; }

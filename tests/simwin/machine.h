@@ -16,10 +16,12 @@
 namespace sim {
 
 // A fresh machine: NT family (version 5.1), ANSI code page 1252, English UI
-// (1033) with the updater's own string tables loaded from res/strings.rc,
-// Windows directory "C:\WINDOWS", a VERSION.DLL in the system directory,
-// no registry keys, no files, no mutexes, the module path
-// "C:\KIT\TRV60UPDATE.EXE" (the file itself is not created).
+// (1033) and regional settings (1033), with the updater's own string tables
+// loaded from res/strings.rc and system message texts in English and
+// Japanese; Windows directory "C:\WINDOWS", a VERSION.DLL in the system
+// directory, no registry keys, no files, no mutexes, the module path
+// "C:\KIT\TRV60UPDATE.EXE" (the file itself is not created); the user is an
+// administrator.
 void reset();
 
 // ---- Registry (HKEY_LOCAL_MACHINE only) -----------------------------------
@@ -66,15 +68,26 @@ void set_file_version(const std::string &path, const std::string &file_version);
 // but writing fails with a sharing violation and deleting with access
 // denied. An exclusive hold is an open with read access and no sharing:
 // even reading the version resource fails with a sharing violation.
-// Opening with no access at all (the presence check) always succeeds.
+// Opening with no access at all (the presence check) succeeds on the NT
+// family. The 9x family follows DOS sharing rules: every open reads, so an
+// open with no sharing fails with a sharing violation while anyone, the
+// loader included, has the file open.
 enum class Hold { module, exclusive };
 void hold(const std::string &path, Hold how);
 void release(const std::string &path);
 
-// The short (8.3) form GetShortPathNameA gives for a path. Without a
-// mapping an existing path is its own short form. Every file operation
-// takes the short form for the long one, as Windows does.
+// Every name that is not a valid 8.3 name gets an alias when it is made,
+// Windows' way: upper case, blanks and all dots but the last dropped,
+// "+,;=[]" made "_", six characters, "~1" (or "~2" and on when the
+// directory has that alias already), and three of the extension:
+// "TRV60UPDATE.EXE" becomes "TRV60U~1.EXE". A valid 8.3 name, in any case,
+// is its own. GetShortPathNameA builds the short form from the aliases, and
+// every file operation takes an alias for its long name.
+// set_short_name overrides: the short form GetShortPathNameA gives for the
+// path and what lies in it.
 void set_short_name(const std::string &long_path, const std::string &short_path);
+// The alias of the last part of an existing path ("" when it has none).
+std::string alias_of(const std::string &path);
 
 // Everything the updater did to the file system and the registry, in
 // order, one line each:
@@ -94,7 +107,9 @@ void clear_journal();
 const std::vector<std::string> &pending_deletions();
 // The next restart: releases every hold and mutex, carries out pending
 // deletions (NT family) and the "Nul=" lines of WinInit.ini's "Rename"
-// section (9x family), after which that section is removed.
+// section (9x family), after which that section is removed. WININIT runs
+// before Windows, under DOS: it passes over a line that names a path with
+// any long name in it.
 void restart();
 
 // ---- Initialisation files -------------------------------------------------
@@ -109,19 +124,43 @@ std::string wininit_text();
 std::vector<std::string> wininit_section(const std::string &section);
 
 // ---- System ---------------------------------------------------------------
+// The family, the language of the user interface, the regional settings
+// and the ANSI code page are independent, as on Windows.
 void set_platform(DWORD platform_id);  // VER_PLATFORM_WIN32_NT or _WINDOWS
-void fail_version_query();             // GetVersionExA fails
+// NT family only: 4.0, 5.0, 5.1 (the default), 6.x, 10.0.
+void set_nt_version(DWORD major, DWORD minor);
+void fail_version_query();  // GetVersionExA fails
 void set_windows_directory(const std::string &path);
-void set_code_page(UINT code_page);  // 1252 or 932: IsDBCSLeadByte follows it
-// The UI language picks the string table (1033 or 1041; any other has none)
-// and the language of system message texts. 1041 also sets code page 932.
+// The ANSI code page (GetACP): IsDBCSLeadByte follows it, and LoadStringA,
+// FormatMessageA and WideCharToMultiByte convert to it, each character it
+// lacks becoming "?".
+void set_code_page(UINT code_page);
+// The language Windows itself speaks: its message texts, and on Windows
+// 2000 and later the string table LoadStringA picks. On NT 4.0 and 9x it
+// is the language the system was installed in.
 void set_ui_language(WORD language);
+// The regional settings (the user default language): the string table
+// LoadStringA picks on NT 4.0 and the 9x family.
+void set_regional_language(WORD language);
+// A language without a table of its own loads the US English one, as
+// Windows' resource loader falls back; remove_string_tables leaves none.
 void remove_string_tables();  // LoadStringA finds nothing
-// System message texts for FormatMessageA (with their trailing "\r\n").
-// Common codes are known in both languages; this replaces or adds one,
-// and an empty text makes the code unknown. The text is given in the ANSI
-// code page and serves every language.
+// System message texts for FormatMessageA and FormatMessageW (with their
+// trailing "\r\n"). Asked in the user's default language they are in the
+// UI language; asked in a given language, only in one installed
+// (set_message_languages, default English and Japanese). FormatMessageW is
+// a stub on the 9x family. Common codes are known in both languages; this
+// replaces or adds one, and an empty text makes the code unknown. The text
+// is given in the ANSI code page and serves every language.
 void set_system_message(DWORD code, const std::string &text);
+void set_message_languages(const std::vector<WORD> &languages);
+// A user without administrator rights on the NT family: writing under the
+// Windows directory or a protected directory ("C:\Program Files" and those
+// given to protect) fails with ERROR_ACCESS_DENIED, and so do opening an
+// HKEY_LOCAL_MACHINE key for writing and a deletion at the next restart.
+// Rights mean nothing on the 9x family.
+void set_administrator(bool administrator);
+void protect(const std::string &directory);
 void set_module_path(const std::string &path);  // may exceed MAX_PATH
 
 // ---- Libraries -----------------------------------------------------------

@@ -55,6 +55,7 @@ void store(const std::string &path, const std::string &text) {
     file->bytes = text;
   } else {
     machine().files.push_back(File{path, text, FILE_ATTRIBUTE_ARCHIVE, false, {}});
+    name_path(path);
   }
 }
 
@@ -117,7 +118,10 @@ void run_wininit() {
   read_section(text, "Rename", lines);
   for (const std::string &line : lines) {
     std::string::size_type equals = line.find('=');
-    if (equals != std::string::npos && key_of(line) == "nul") erase_file(trim(line.substr(equals + 1)));
+    if (equals == std::string::npos || key_of(line) != "nul") continue;
+    // DOS cannot name a file by a long name: such a line does nothing.
+    const std::string path = trim(line.substr(equals + 1));
+    if (is_short_path(path)) erase_file(path);
   }
   std::string rest = replace_section(text, "Rename", nullptr);
   if (rest.find_first_not_of(" \t\r\n") == std::string::npos)

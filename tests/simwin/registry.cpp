@@ -62,7 +62,7 @@ int open_keys() { return static_cast<int>(machine().open_keys.size()); }
 
 using namespace sim::detail;
 
-LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD, REGSAM, PHKEY result) {
+LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD, REGSAM access, PHKEY result) {
   // A failed open leaves no handle behind: the result is cleared.
   if (DWORD injected = enter("RegOpenKeyExA")) {
     if (result) *result = nullptr;
@@ -77,6 +77,10 @@ LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD, REGSAM, PHKEY result)
   }
   if (sub_key && *sub_key) path = path.empty() ? std::string(sub_key) : path + "\\" + sub_key;
   if (!key_exists(path)) return ERROR_FILE_NOT_FOUND;
+  // KEY_SET_VALUE, KEY_CREATE_SUB_KEY, KEY_CREATE_LINK, DELETE, WRITE_DAC,
+  // WRITE_OWNER, GENERIC_WRITE, GENERIC_ALL: only administrators may.
+  const REGSAM writing = 0x2u | 0x4u | 0x20u | 0x10000u | 0x40000u | 0x80000u | 0x40000000u | 0x10000000u;
+  if ((access & writing) && limited_user()) return ERROR_ACCESS_DENIED;
   uintptr_t value = new_handle();
   machine().open_keys[value] = path;
   *result = reinterpret_cast<HKEY>(value);

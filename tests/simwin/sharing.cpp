@@ -1,5 +1,6 @@
-// Who may open a file while others hold it: NT's share check, read-only
-// files, and the holds of other processes.
+// Who may open a file while others hold it: NT's share check, DOS sharing
+// rules on the 9x family, read-only files, the holds of other processes,
+// and what a user without administrator rights may write.
 #include <algorithm>
 
 #include "state.h"
@@ -22,9 +23,14 @@ struct Rights {
 };
 
 Rights data_rights(DWORD access) {
-  return {(access & (GENERIC_READ | GENERIC_EXECUTE_ | GENERIC_ALL_ | FILE_READ_DATA_ | FILE_EXECUTE_)) != 0,
-          (access & (GENERIC_WRITE | GENERIC_ALL_ | FILE_WRITE_DATA_ | FILE_APPEND_DATA_)) != 0,
-          (access & (DELETE | GENERIC_ALL_)) != 0};
+  Rights rights = {(access & (GENERIC_READ | GENERIC_EXECUTE_ | GENERIC_ALL_ | FILE_READ_DATA_ | FILE_EXECUTE_)) != 0,
+                   (access & (GENERIC_WRITE | GENERIC_ALL_ | FILE_WRITE_DATA_ | FILE_APPEND_DATA_)) != 0,
+                   (access & (DELETE | GENERIC_ALL_)) != 0};
+  // Windows 9x opens files the DOS way, where every open reads: an open
+  // for no access is a read there, and its share mode counts. An open
+  // with no sharing then fails while anyone has the file open.
+  if (!rights.any() && machine().platform != VER_PLATFORM_WIN32_NT) rights.read = true;
+  return rights;
 }
 
 bool conflict(Rights wanted, DWORD share, Rights held, DWORD held_share) {
@@ -34,7 +40,7 @@ bool conflict(Rights wanted, DWORD share, Rights held, DWORD held_share) {
 }
 
 // NT's share check: an open without data access neither conflicts nor
-// constrains later opens.
+// constrains later opens. On 9x there is no such open (data_rights).
 bool sharing_violation(const std::string &path, DWORD access, DWORD share) {
   Rights wanted = data_rights(access);
   if (!wanted.any()) return false;
@@ -46,10 +52,19 @@ bool sharing_violation(const std::string &path, DWORD access, DWORD share) {
   }
   for (const HeldFile &held : machine().holds) {
     if (!same_path(held.path, path)) continue;
-    // A mapped image keeps no share access of its own (the loader closed
-    // its handle): readers may even refuse to share; writing is what the
-    // image section forbids.
-    if (held.how == Hold::module ? wanted.write : conflict(wanted, share, Rights{true, false, false}, 0)) return true;
+    // On NT a mapped image keeps no share access of its own (the loader
+    // closed its handle): readers may even refuse to share; writing is what
+    // the image section forbids. The 9x loader keeps the file open the DOS
+    // way, reading and sharing only reads, so an open that shares nothing
+    // fails there too.
+    bool violation;
+    if (held.how == Hold::exclusive)
+      violation = conflict(wanted, share, Rights{true, false, false}, 0);
+    else if (machine().platform == VER_PLATFORM_WIN32_NT)
+      violation = wanted.write;
+    else
+      violation = conflict(wanted, share, Rights{true, false, false}, FILE_SHARE_READ);
+    if (violation) return true;
   }
   return false;
 }
@@ -62,11 +77,29 @@ bool module_held(const std::string &path) {
   return false;
 }
 
+bool limited_user() { return !machine().administrator && machine().platform == VER_PLATFORM_WIN32_NT; }
+
+DWORD rights_check(const std::string &path) {
+  if (!limited_user()) return 0;
+  const std::string wanted = canonical(path);
+  std::vector<std::string> guarded = machine().protected_dirs;
+  guarded.push_back(machine().windows_directory);
+  for (const std::string &dir : guarded) {
+    const std::string held = canonical(dir);
+    if (wanted == held || wanted.compare(0, held.size() + 1, held + "\\") == 0) return ERROR_ACCESS_DENIED;
+  }
+  return 0;
+}
+
 DWORD open_check(const std::string &path, DWORD access, DWORD share) {
   if (DWORD error = path_check(path)) return error;
   File *file = find_file(path);
   if (!file) return is_directory(path) ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
-  if (data_rights(access).write && (file->attributes & FILE_ATTRIBUTE_READONLY)) return ERROR_ACCESS_DENIED;
+  const Rights rights = data_rights(access);
+  // The access check comes before the share check.
+  if (rights.write || rights.remove)
+    if (DWORD error = rights_check(path)) return error;
+  if (rights.write && (file->attributes & FILE_ATTRIBUTE_READONLY)) return ERROR_ACCESS_DENIED;
   if (sharing_violation(path, access, share)) return ERROR_SHARING_VIOLATION;
   return 0;
 }
@@ -74,7 +107,8 @@ DWORD open_check(const std::string &path, DWORD access, DWORD share) {
 DWORD write_check(const std::string &path) {
   if (find_file(path)) return open_check(path, GENERIC_WRITE, FILE_SHARE_READ);
   if (DWORD error = path_check(path)) return error;
-  return is_directory(path) ? ERROR_ACCESS_DENIED : 0;
+  if (is_directory(path)) return ERROR_ACCESS_DENIED;
+  return rights_check(path);
 }
 
 }  // namespace detail

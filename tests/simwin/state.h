@@ -32,6 +32,14 @@ struct ShortName {
   std::string short_path;
 };
 
+// The 8.3 alias of one long name in one directory. The directory's
+// canonical form is the one of the code page the alias was made under.
+struct Alias {
+  std::string parent;      // the directory, canonical
+  std::string name;        // the long name, folded
+  std::string short_name;  // as Windows spells it: upper case
+};
+
 struct Value {
   DWORD type;
   std::string bytes;
@@ -67,6 +75,7 @@ struct Machine {
   std::vector<std::string> dirs;
   std::vector<HeldFile> holds;
   std::vector<ShortName> short_names;
+  std::vector<Alias> aliases;  // in the order they were made
   std::vector<std::string> journal;
   std::vector<std::string> pending_deletions;
 
@@ -88,12 +97,17 @@ struct Machine {
 
   // System.
   DWORD platform = VER_PLATFORM_WIN32_NT;
+  DWORD nt_major = 5, nt_minor = 1;
   bool version_query_fails = false;
   std::string windows_directory = "C:\\WINDOWS";
   UINT code_page = 1252;
   WORD ui_language = 1033;
+  WORD regional_language = 1033;
   bool string_tables = true;
   std::map<DWORD, std::string> system_messages;  // overrides, any language
+  std::set<WORD> message_languages = {1033, 1041};
+  bool administrator = true;
+  std::vector<std::string> protected_dirs = {"C:\\Program Files"};
   std::string module_path = "C:\\KIT\\TRV60UPDATE.EXE";
   DWORD last_error = 0;
 
@@ -160,6 +174,12 @@ bool is_directory(const std::string &path);
 bool parent_exists(const std::string &path);
 // Removes a file without any checks, as the system does at restart.
 void erase_file(const std::string &path);
+// Gives each long name of a path that is being made its 8.3 alias.
+void name_path(const std::string &path);
+// Whether a name is a valid 8.3 name, and whether every name of a path is
+// (a drive aside): what DOS programs can name.
+bool is_short_name(const std::string &name);
+bool is_short_path(const std::string &path);
 
 // ---- Sharing (sharing.cpp) ----------------------------------------------------
 // Where a file operation fails before it touches the file: 0 when the file
@@ -169,12 +189,19 @@ DWORD open_check(const std::string &path, DWORD access, DWORD share);
 DWORD write_check(const std::string &path);
 // A running image or loaded library of another process.
 bool module_held(const std::string &path);
+// ERROR_ACCESS_DENIED when the user may not write the path: a user without
+// administrator rights on the NT family, under a protected directory.
+DWORD rights_check(const std::string &path);
+bool limited_user();
 
 // ---- Text (text_cp932.cpp, profile.cpp) --------------------------------------
 bool is_lead_byte(UINT code_page, BYTE value);
 // UTF-8 to an ANSI code page as WideCharToMultiByte does it: characters the
-// code page lacks become "?".
-std::string to_ansi(const std::string &utf8, UINT code_page);
+// code page lacks become "?", and lost tells whether any did.
+std::string to_ansi(const std::string &utf8, UINT code_page, bool *lost = nullptr);
+std::string from_ansi(const std::string &ansi, UINT code_page);  // to UTF-8
+std::u16string to_utf16(const std::string &utf8);
+std::string from_utf16(const std::u16string &utf16);
 std::string lower_ascii(std::string text);
 
 // Lines of a section of an initialisation file's text, comments and blank

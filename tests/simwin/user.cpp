@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <vector>
 
 #include "state.h"
 
@@ -135,6 +136,44 @@ const std::map<DWORD, std::string> &japanese_messages() {
   return texts;
 }
 
+// The languages whose string table LoadStringA tries, in order. Windows
+// 2000 and later load resources in the user-interface language; NT 4.0
+// and the 9x family by the regional settings, then in the system's own
+// language. Both fall back on US English, and then on the first language
+// of the resources, which in the updater's is US English too.
+std::vector<WORD> table_languages(const Machine &m) {
+  if (m.platform == VER_PLATFORM_WIN32_NT && m.nt_major >= 5) return {m.ui_language, 1033};
+  return {m.regional_language, m.ui_language, 1033};
+}
+
+bool is_default_language(DWORD language) {
+  return language == 0 || language == LANG_USER_DEFAULT || language == 0x800;  // neutral, user, system
+}
+
+// A system message text: in UTF-8 from the tables, or as the test gave it
+// in the ANSI code page. 0, or the error FormatMessage fails with.
+DWORD system_text(DWORD flags, DWORD code, DWORD language, std::string &text, bool &ansi) {
+  const Machine &m = machine();
+  if (!(flags & FORMAT_MESSAGE_FROM_SYSTEM) ||
+      (flags & (FORMAT_MESSAGE_ALLOCATE_BUFFER_ | FORMAT_MESSAGE_FROM_STRING_ | FORMAT_MESSAGE_FROM_HMODULE_)))
+    return ERROR_INVALID_PARAMETER;  // only system texts into a given buffer are modelled
+  // The user's default language reads the texts of the UI language, which
+  // are always there; another language asked by name must be installed. A
+  // UI language without texts of its own here reads the English ones.
+  const WORD wanted = is_default_language(language) ? m.ui_language : static_cast<WORD>(language);
+  if (wanted != m.ui_language && m.message_languages.count(wanted) == 0) return ERROR_RESOURCE_LANG_NOT_FOUND_;
+  auto set = m.system_messages.find(code);
+  ansi = set != m.system_messages.end();
+  if (ansi) {
+    text = set->second;
+  } else {
+    const auto &texts = wanted == 1041 ? japanese_messages() : english_messages();
+    auto found = texts.find(code);
+    text = found != texts.end() ? found->second : std::string();
+  }
+  return text.empty() ? ERROR_MR_MID_NOT_FOUND : 0;
+}
+
 // The length of the longest head of the text that fits in `room` bytes
 // without parting a double-byte character.
 std::size_t fitting_head(const std::string &text, std::size_t room, UINT code_page) {
@@ -168,11 +207,13 @@ int WINAPI LoadStringA(HINSTANCE, UINT id, LPSTR buffer, int size) {
   DWORD error = ERROR_RESOURCE_TYPE_NOT_FOUND;
   if (m.string_tables && !scripts.tables.empty()) {
     error = ERROR_RESOURCE_LANG_NOT_FOUND_;
-    auto table = scripts.tables.find(m.ui_language);
-    if (table != scripts.tables.end()) {
+    for (WORD language : table_languages(m)) {
+      auto table = scripts.tables.find(language);
+      if (table == scripts.tables.end()) continue;
       error = ERROR_RESOURCE_NAME_NOT_FOUND;
       auto found = table->second.find(id);
       if (found != table->second.end()) text = &found->second;
+      break;
     }
   }
   if (!text) {
@@ -194,39 +235,43 @@ DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID, DWORD code, DWORD language, LP
     set_error(injected);
     return 0;
   }
-  const Machine &m = machine();
-  if (!(flags & FORMAT_MESSAGE_FROM_SYSTEM) ||
-      (flags & (FORMAT_MESSAGE_ALLOCATE_BUFFER_ | FORMAT_MESSAGE_FROM_STRING_ | FORMAT_MESSAGE_FROM_HMODULE_))) {
-    set_error(ERROR_INVALID_PARAMETER);  // only system texts into a given buffer are modelled
-    return 0;
-  }
-  // Neutral, user default and system default all mean the UI language; a
-  // UI language without texts of its own here reads the English ones.
-  WORD wanted = (language == 0 || language == LANG_USER_DEFAULT || language == 0x800) ? m.ui_language
-                                                                                      : static_cast<WORD>(language);
-  if (wanted != m.ui_language && wanted != 1033 && wanted != 1041) {
-    set_error(ERROR_RESOURCE_LANG_NOT_FOUND_);
-    return 0;
-  }
   std::string text;
-  auto set = m.system_messages.find(code);
-  if (set != m.system_messages.end()) {
-    text = set->second;  // given by the test in the ANSI code page already
-  } else {
-    const auto &texts = wanted == 1041 ? japanese_messages() : english_messages();
-    auto found = texts.find(code);
-    if (found != texts.end()) text = to_ansi(found->second, m.code_page);
-  }
-  if (text.empty()) {
-    set_error(ERROR_MR_MID_NOT_FOUND);
+  bool ansi = false;
+  if (DWORD error = system_text(flags, code, language, text, ansi)) {
+    set_error(error);
     return 0;
   }
+  if (!ansi) text = to_ansi(text, machine().code_page);
   if (!buffer || text.size() + 1 > size) {
     set_error(ERROR_INSUFFICIENT_BUFFER);
     return 0;
   }
   std::memcpy(buffer, text.c_str(), text.size() + 1);
   return static_cast<DWORD>(text.size());
+}
+
+DWORD WINAPI FormatMessageW(DWORD flags, LPCVOID, DWORD code, DWORD language, LPWSTR buffer, DWORD size, void *) {
+  if (DWORD injected = enter("FormatMessageW")) {
+    set_error(injected);
+    return 0;
+  }
+  if (machine().platform != VER_PLATFORM_WIN32_NT) {
+    set_error(ERROR_CALL_NOT_IMPLEMENTED);  // Windows 9x has only the entry point
+    return 0;
+  }
+  std::string text;
+  bool ansi = false;
+  if (DWORD error = system_text(flags, code, language, text, ansi)) {
+    set_error(error);
+    return 0;
+  }
+  const std::u16string wide = to_utf16(ansi ? from_ansi(text, machine().code_page) : text);
+  if (!buffer || wide.size() + 1 > size) {
+    set_error(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  std::memcpy(buffer, wide.c_str(), (wide.size() + 1) * sizeof(WCHAR));
+  return static_cast<DWORD>(wide.size());
 }
 
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {

@@ -20,6 +20,8 @@ typedef unsigned int DWORD;
 typedef unsigned int UINT;
 typedef int LONG;
 typedef char CHAR;
+typedef uint16_t WCHAR;  // UTF-16, as on Windows
+typedef BOOL *LPBOOL;
 typedef DWORD *LPDWORD;
 typedef BYTE *LPBYTE;
 typedef UINT *PUINT;
@@ -27,6 +29,8 @@ typedef void *LPVOID;
 typedef const void *LPCVOID;
 typedef char *LPSTR;
 typedef const char *LPCSTR;
+typedef WCHAR *LPWSTR;
+typedef const WCHAR *LPCWSTR;
 typedef void *HANDLE;
 typedef uintptr_t ULONG_PTR;
 typedef uintptr_t SIZE_T;
@@ -99,6 +103,11 @@ typedef HWND__ *HWND;
 #define FORMAT_MESSAGE_IGNORE_INSERTS 0x200u
 #define FORMAT_MESSAGE_FROM_SYSTEM 0x1000u
 #define LANG_USER_DEFAULT 0x400u
+#define MAKELANGID(primary, sub) ((WORD)((WORD)(sub) << 10 | (WORD)(primary)))
+#define LANG_ENGLISH 0x09u
+#define SUBLANG_ENGLISH_US 0x01u
+
+#define CP_ACP 0u
 
 #define MB_OK 0u
 #define MB_SYSTEMMODAL 0x1000u
@@ -135,6 +144,11 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
                           DWORD flags, HANDLE templ);
 DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD code, DWORD language, LPSTR buffer, DWORD size,
                             void *arguments);
+DWORD WINAPI FormatMessageW(DWORD flags, LPCVOID source, DWORD code, DWORD language, LPWSTR buffer, DWORD size,
+                            void *arguments);
+UINT WINAPI GetACP(void);
+int WINAPI WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR wide, int wide_length, LPSTR ansi, int ansi_size,
+                               LPCSTR default_char, LPBOOL used_default_char);
 BOOL WINAPI SetFileAttributesA(LPCSTR name, DWORD attributes);
 BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR target, BOOL fail_if_exists);
 BOOL WINAPI DeleteFileA(LPCSTR name);

@@ -66,3 +66,25 @@ TEST_F(PresenceTest, PathLongerThanTheBoxKeepsItsEnd) {
   EXPECT_EQ("\x95\x5C\\TrvAvc.dll  ]", text.substr(text.size() - 16));
   EXPECT_EQ(0u, (text.size() - 16 - 9) % 2) << "a character was split";
 }
+
+// A Japanese interface over a western code page: the system's Japanese
+// reason would read as question marks, so it is asked in US English, and
+// where the system has no English text, "Not exist." stays.
+TEST_F(PresenceTest, ReasonTheCodePageCannotCarryIsShownInEnglish) {
+  sim::make_dir("C:\\T50");
+  sim::set_ui_language(1041);
+  check_file_present("C:\\T50\\TrvAvc.dll", 1);
+  sim::set_message_languages({1041});
+  check_file_present("C:\\T50\\TrvAvc.dll", 1);
+  // On 932 the Japanese reason stays, and on the 9x family, where the
+  // system's texts are in its own code page, the reason is asked as ever.
+  sim::set_code_page(932);
+  check_file_present("C:\\T50\\TrvAvc.dll", 1);
+  sim::set_platform(VER_PLATFORM_WIN32_WINDOWS);
+  check_file_present("C:\\T50\\TrvAvc.dll", 1);
+  const std::string japanese =
+      sim::to_cp932("指定されたファイルが見つかりません。\r\n") + "  \n\n[ C:\\T50\\TrvAvc.dll  ]";
+  EXPECT_EQ((std::vector<std::string>{"The system cannot find the file specified.\r\n  \n\n[ C:\\T50\\TrvAvc.dll  ]",
+                                      "Not exist.  \n\n[ C:\\T50\\TrvAvc.dll  ]", japanese, japanese}),
+            box_texts());
+}

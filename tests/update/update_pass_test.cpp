@@ -89,6 +89,36 @@ TEST_F(UpdatePassTest, LibraryInUseStopsThePass) {
   EXPECT_EQ("MZ library 1.0", sim::bytes_of("C:\\T50\\TrvApi.dll"));
 }
 
+// What a user sees with a library in use, by family. NT opens it for no
+// access and fails at the copy (message 4); 9x fails the presence check
+// under DOS sharing rules: the reporting pass shows the system's reason,
+// and the quiet pass takes the library for missing.
+TEST_F(UpdatePassTest, LibraryInUseOnEachFamily) {
+  const std::string in_use = "The process cannot access the file because it is being used by another process.\r\n";
+  struct {
+    DWORD platform;
+    const char *key;
+    std::vector<std::string> boxes;
+  } cases[] = {
+      {VER_PLATFORM_WIN32_NT, TRAVEN_KEY, {"Files in use. Please stop application using TRAVEN-60."}},
+      {VER_PLATFORM_WIN32_NT, ZEL_KEY, {"Files in use. Please stop application using TRAVEN-60."}},
+      {VER_PLATFORM_WIN32_WINDOWS, TRAVEN_KEY, {in_use + "  \n\n[ C:\\Prog\\TrvAvc.dll  ]"}},
+      {VER_PLATFORM_WIN32_WINDOWS, ZEL_KEY, {"No need to update."}},
+  };
+  for (const auto &c : cases) {
+    sim::reset();
+    sim::set_platform(c.platform);
+    sim::set_module_path(EXE);
+    put_kit("2.0", "2.0");
+    install(c.key, "C:\\Prog", "1.0", "1.0");
+    sim::hold("C:\\Prog\\TrvAvc.dll", sim::Hold::module);
+    run_updater();
+    EXPECT_EQ(c.boxes, box_texts()) << c.platform << " " << c.key;
+    EXPECT_EQ("MZ library 1.0", sim::bytes_of("C:\\Prog\\TrvAvc.dll"));
+    EXPECT_EQ("MZ library 1.0", sim::bytes_of("C:\\Prog\\TrvApi.dll"));
+  }
+}
+
 TEST_F(UpdatePassTest, MissingLibrariesFollowTheReportFlag) {
   put_kit("2.0", "2.0");
   sim::make_dir("C:\\ZEL");
@@ -144,6 +174,7 @@ TEST_F(UpdatePassTest, RunFoldsBothInstallations) {
 
 TEST_F(UpdatePassTest, DoubleByteDirectoriesEndingInTheBackslashByte) {
   sim::set_ui_language(1041);
+  sim::set_code_page(932);
   const std::string kit = "C:\\" + sim::to_cp932("表") + "\\";
   sim::set_module_path(kit + "TRV60UPDATE.EXE");
   put_library(kit + "UPDATE.D_2", "2.0");
