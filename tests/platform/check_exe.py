@@ -25,7 +25,7 @@ ALLOWED_FUNCTIONS = {
     "GetModuleFileNameA", "OpenMutexA", "CreateMutexA", "CloseHandle",
     "GetLastError", "SetLastError", "IsDBCSLeadByte", "CreateFileA",
     "FormatMessageA", "SetFileAttributesA", "CopyFileA", "DeleteFileA",
-    "MoveFileExA", "GetShortPathNameA", "GetVersionExA", "GetWindowsDirectoryA",
+    "MoveFileA", "MoveFileExA", "FlushFileBuffers", "GetShortPathNameA", "GetVersionExA", "GetWindowsDirectoryA",
     "GetPrivateProfileSectionA", "WritePrivateProfileSectionA",
     "WritePrivateProfileStringA", "GetProcessHeap", "HeapAlloc", "HeapFree",
     "lstrlenA", "RegOpenKeyExA", "RegQueryValueExA", "RegCloseKey",
