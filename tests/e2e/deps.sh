@@ -10,6 +10,7 @@ command -v Xvfb >/dev/null || need+=(xvfb)
 command -v localedef >/dev/null || need+=(locales)
 command -v python3 >/dev/null || need+=(python3)
 command -v setpriv >/dev/null || need+=(util-linux)
+command -v mount >/dev/null || need+=(mount)  # a tmpfs stands for a full disk
 if ! command -v wine >/dev/null || ! dpkg -s wine32:i386 >/dev/null 2>&1; then
     need+=(wine wine32:i386)
 fi
