@@ -114,7 +114,7 @@ def _newer(target, *sources):
 
 
 def helper(name):
-    """boxwatch.exe, hold.exe or probe.exe, built by the same cross toolchain as the updater."""
+    """boxwatch.exe, hold.exe, probe.exe or timing.exe, built by the same cross toolchain as the updater."""
     src = HERE / f"{name}.c"
     exe = BUILD / "bin" / f"{name}.exe"
     if not _newer(exe, src):
