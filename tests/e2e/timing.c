@@ -33,9 +33,7 @@ static int flush(const char *path) {
   return ok;
 }
 
-static int restore(const char *old, const char *library) {
-  return CopyFileA(old, library, FALSE) && flush(library);
-}
+static int restore(const char *old, const char *library) { return CopyFileA(old, library, FALSE) && flush(library); }
 
 int main(int argc, char **argv) {
   if (argc != 6) return 2;
@@ -55,7 +53,7 @@ int main(int argc, char **argv) {
         double t0 = now_ms();
         if (!CopyFileA(payload, library, FALSE)) return 1;
         plain = now_ms() - t0;
-        if (!flush(library)) return 1;  /* untimed: the next turn starts clean */
+        if (!flush(library)) return 1; /* untimed: the next turn starts clean */
       } else {
         double t0 = now_ms();
         if (!CopyFileA(payload, fresh, FALSE)) return 1;

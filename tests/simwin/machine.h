@@ -101,7 +101,7 @@ void restart();
 
 // ---- The disk ---------------------------------------------------------------
 // The directory becomes the root of a volume of its own (a small disk
-// mounted there) with this many bytes free. Files under it, and only those,
+// mounted there, so the directory exists) with this many bytes free. Files under it, and only those,
 // share its space; elsewhere space never runs out. A copy that does not fit
 // writes what fits, leaves it, and fails with ERROR_DISK_FULL; a rename
 // from one volume to another fails with ERROR_NOT_SAME_DEVICE.
