@@ -7,6 +7,7 @@
 #include "messages/catalogue.h"
 #include "platform/text.h"
 #include "presence.h"
+#include "replacement.h"
 
 // The payload beside the executable and the library in the installation.
 // Each path is built once, whole; the presence check refuses one that does
@@ -23,7 +24,7 @@ static int locate_target(LPSTR path, LPCSTR install_directory, LPCSTR name, BYTE
 
 // 1 when the target was replaced, 0 when it was not newer, -1 on a
 // failure already shown.
-static int replace_if_newer(HINSTANCE instance, LPCSTR payload, LPCSTR target) {
+static int replace_if_newer(HINSTANCE instance, LPCSTR payload, LPCSTR target, LPCSTR install_directory) {
   char payload_version[VERSION_CAPACITY];
   char target_version[VERSION_CAPACITY];
   bytes_zero(payload_version, VERSION_CAPACITY);
@@ -38,7 +39,7 @@ static int replace_if_newer(HINSTANCE instance, LPCSTR payload, LPCSTR target) {
   // A read-only library is replaced all the same, and the copy brings the
   // payload's attributes along: leave the library plain afterwards.
   SetFileAttributesA(target, FILE_ATTRIBUTE_NORMAL);
-  if (!CopyFileA(payload, target, FALSE)) {
+  if (!replace_library(payload, target, install_directory)) {
     show_catalogue_message(instance, MSG_FILES_IN_USE);
     return -1;
   }
@@ -64,7 +65,7 @@ PassResult update_product(HINSTANCE instance, LPCSTR install_directory, BYTE rep
       return replaced ? PASS_REPLACED : PASS_NO_TARGET;
     }
     if (!payload_present) return PASS_FAILED;
-    int outcome = replace_if_newer(instance, payload, target);
+    int outcome = replace_if_newer(instance, payload, target, install_directory);
     if (outcome < 0) return PASS_FAILED;
     replaced += outcome;
   }

@@ -26,7 +26,8 @@ enum PassResult {
 //   5. reads both FileVersion strings, payload first; either missing shows
 //      message 2 and ends the pass with PASS_FAILED;
 //   6. when the payload's string orders after the library's, replaces the
-//      library; a failure shows message 4 and ends the pass with PASS_FAILED.
+//      library, never leaving it torn (replacement.h); a failure shows
+//      message 4 and ends the pass with PASS_FAILED.
 // Libraries replaced before a failure stay replaced. After the last pair:
 // PASS_REPLACED when any library was replaced, else PASS_UP_TO_DATE.
 PassResult update_product(HINSTANCE instance, LPCSTR install_directory, BYTE report_missing_targets);

@@ -14,6 +14,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 from pathlib import Path, PureWindowsPath
 
@@ -139,7 +140,7 @@ def _newer(target, *sources):
 
 
 def helper(name):
-    """boxwatch.exe, hold.exe or probe.exe, built by the same cross toolchain as the updater."""
+    """boxwatch.exe, hold.exe, probe.exe or timing.exe, built by the same cross toolchain as the updater."""
     src = HERE / f"{name}.c"
     exe = BUILD / "bin" / f"{name}.exe"
     if not _newer(exe, src):
@@ -350,6 +351,7 @@ class Machine:
 
     def __init__(self, display, name, lang="en", win98=False, unprivileged=False, home=None, version=None):
         self.display, self.lang, self.name = display, lang, name
+        self._mounts = []
         # Wine run by root may overwrite a read-only file that Windows would refuse to;
         # an unprivileged machine keeps that refusal.
         self.uid = UNPRIVILEGED if unprivileged else None
@@ -551,6 +553,16 @@ class Machine:
                 proc.kill()
             log.close()
 
+    def small_disk(self, winpath, size):
+        """Mounts a tmpfs of size bytes at the directory: a disk that fills up.
+        Mounting needs root, as the suite runs; close() unmounts it."""
+        p = self.c(winpath)
+        p.mkdir(parents=True, exist_ok=True)
+        if _run(["mount", "-t", "tmpfs", "-o", f"size={size},mode=0777", "tmpfs", p]) != 0:
+            raise HarnessError(f"cannot mount a tmpfs at {p} (root is needed); see build/e2e/commands.log")
+        self._mounts.append(p)
+        return p
+
     def restart(self):
         """The machine's next start: wineboot -r carries out PendingFileRenameOperations and WinInit.ini."""
         if self.wine("wineboot", "-r", timeout=120) != 0:
@@ -561,6 +573,12 @@ class Machine:
             self._wine(["wineserver", "-k"], timeout=30)
         except subprocess.TimeoutExpired:
             pass
+        for p in reversed(self._mounts):
+            if keep:  # what the small disk held stays beside it
+                shutil.copytree(p, p.with_name(p.name + ".tmpfs"), dirs_exist_ok=True)
+            if _run(["umount", p]) != 0:
+                _run(["umount", "-l", p])
+        self._mounts = []
         if not keep:
             shutil.rmtree(self.dir, ignore_errors=True)
 
@@ -598,6 +616,66 @@ def relay_calls(text, pid, image_start, image_end):
         elif open_calls.get((thread, function)):
             open_calls[(thread, function)].pop().retval = int(retval, 16)
     return calls
+
+
+class Reader:
+    """Another program on the Linux side that opens a file again and again, for
+    as long as the block runs, and names what it found: the known content it
+    matched, "missing" when there was no file, or "other". To look often
+    enough to meet a copy half done, a look reads the size, the first and the
+    last 64 KB; a look that finds a known content other than the last one
+    found, and the very last look, read the whole file. The names in order,
+    repeats folded, are in .seen; the sizes of the "other" files in .others."""
+
+    EDGE = 65536
+
+    def __init__(self, path, known):
+        self.path, self.known = Path(path), known
+        self.seen, self.reads, self.others = [], 0, []
+        self._stop = threading.Event()
+        self._thread = threading.Thread(target=self._loop, daemon=True)
+
+    def _name(self, whole):
+        try:
+            with open(self.path, "rb") as f:
+                if whole:
+                    got = f.read()
+                    size, head, tail = len(got), got[:self.EDGE], got[-self.EDGE:]
+                else:
+                    size = os.fstat(f.fileno()).st_size
+                    head = f.read(self.EDGE)
+                    f.seek(max(0, size - self.EDGE))
+                    tail = f.read(self.EDGE)
+        except FileNotFoundError:
+            return "missing"
+        for name, content in self.known.items():
+            if size == len(content) and head == content[:self.EDGE] and tail == content[-self.EDGE:] and \
+                    (not whole or got == content):
+                return name
+        self.others.append(size)
+        return "other"
+
+    def _loop(self):
+        while True:
+            stopping = self._stop.is_set()
+            name = self._name(whole=stopping)
+            if name in self.known and name != (self.seen[-1] if self.seen else None) and not stopping:
+                name = self._name(whole=True)
+            self.reads += 1
+            if not self.seen or self.seen[-1] != name:
+                self.seen.append(name)
+            if stopping:
+                return
+
+    def __enter__(self):
+        self._thread.start()
+        while not self.reads:
+            time.sleep(0.01)
+        return self
+
+    def __exit__(self, *exc):
+        self._stop.set()
+        self._thread.join(60)
 
 
 def screenshot(display, path, rect=None):

@@ -4,7 +4,7 @@ machine per scenario, every box read back from the screen and answered."""
 import functools
 from pathlib import PureWindowsPath
 
-from harness import fixture, plain_file
+from harness import Reader, fixture, plain_file
 
 SCENARIOS = []
 
@@ -70,6 +70,14 @@ def data(path):
     return path.read_bytes()
 
 
+def padded(path, size):
+    """A fixture library grown to size bytes by data after its image, as large
+    libraries are; the version resource reads as before."""
+    head = data(path)
+    chunk = bytes(range(1, 256)) * 64
+    return head + (chunk * ((size - len(head)) // len(chunk) + 1))[:size - len(head)]
+
+
 # ---------------------------------------------------------------- checks
 
 class Checks:
@@ -118,6 +126,12 @@ class Checks:
 
     def gone(self, m, winpath, what):
         self.true(not m.c(winpath).exists(), f"{what}: {winpath} should be gone")
+
+    def listing(self, m, windir, names, what):
+        """The directory holds these files and no other: nothing left behind."""
+        p = m.c(windir)
+        got = sorted(f.name for f in p.iterdir()) if p.is_dir() else None
+        self.eq(got, sorted(names), what)
 
     def pending(self, m, entries, what):
         got = [e for e in m.one("pending").split("|") if e]
@@ -325,6 +339,7 @@ def read_only_target(m, t):
     t.content(m, rf"{inst}\TrvAvc.dll", data(new_avc()), "read-only library replaced")
     attrs = m.one("attrs", rf"{inst}\TrvAvc.dll")
     t.true(attrs != "" and not int(attrs) & sticky, f"attributes of the replaced library: {attrs}")
+    t.listing(m, inst, ["TrvApi.dll", "TrvAvc.dll"], "the read-only copy of the payload is not left behind")
     removed_after_restart(m, t, exe)
 
 
@@ -341,7 +356,56 @@ def target_in_use(m, t):
     t.boxes(run, [EN[4]])
     t.content(m, rf"{inst}\TrvAvc.dll", data(old("TrvAvc.dll")), "library in use")
     t.content(m, rf"{inst}\TrvApi.dll", data(old("TrvApi.dll")), "the pass stops at the failed copy")
+    t.listing(m, inst, ["TrvApi.dll", "TrvAvc.dll"], "no working file is left beside the libraries")
     removed_after_restart(m, t, exe)
+
+
+def full_disks(m, t):
+    exe = ship(m, avc=False)
+    m.put(rf"{KIT}\UPDATE.D_2", padded(new_avc(), 1 << 20))
+    for d in (r"C:\PZ", r"C:\TRV50"):
+        m.small_disk(d, 512 * 1024)
+        install(m, d, avc=old("TrvAvc.dll"), api=old("TrvApi.dll"))
+    m.registry(reg_text(PELLAXION, InstallDir=r"C:\PZ") + reg_text(TRAVEN, Path=r"C:\TRV50"))
+    run = m.run(quoted(exe))
+    t.boxes(run, [EN[4], EN[4]])
+    for d in (r"C:\PZ", r"C:\TRV50"):
+        t.content(m, rf"{d}\TrvAvc.dll", data(old("TrvAvc.dll")), "library on the full disk")
+        t.content(m, rf"{d}\TrvApi.dll", data(old("TrvApi.dll")), "the pass stops at the failure")
+        t.listing(m, d, ["TrvApi.dll", "TrvAvc.dll"], "no file is left on the full disk")
+    payloads_kept(m, t, exe)
+
+
+@scenario("failure")
+def disk_full(m, t):
+    """Both products, each on a 512 KB disk of its own (a tmpfs), and a 1 MB UPDATE.D_2
+    newer than the 4 KB TrvAvc: each pass, the quiet and the reporting one, shows
+    message 4 and leaves its library byte for byte and its directory as it was."""
+    full_disks(m, t)
+
+
+def read_while_replaced(m, t, may_be_missing):
+    big = padded(new_avc(), 32 << 20)
+    exe = ship(m, avc=False)
+    m.put(rf"{KIT}\UPDATE.D_2", big)
+    inst = r"C:\TRV50"
+    install(m, inst, avc=old("TrvAvc.dll"), api=equal("TrvApi.dll"))
+    m.registry(reg_text(TRAVEN, Path=inst))
+    with Reader(m.c(rf"{inst}\TrvAvc.dll"), {"old": data(old("TrvAvc.dll")), "new": big}) as reader:
+        run = m.run(quoted(exe))
+    t.boxes(run, [EN[5]])
+    allowed = (["old", "new"], ["old", "missing", "new"]) if may_be_missing else (["old", "new"],)
+    t.true(reader.seen in allowed and not reader.others,
+           f"what the reader saw, in order: {reader.seen} (sizes of the other reads: {reader.others[:5]})")
+    t.true(reader.reads >= 100, f"the reader looked only {reader.reads} times")
+    t.listing(m, inst, ["TrvApi.dll", "TrvAvc.dll"], "no working file is left beside the libraries")
+
+
+@scenario("torn")
+def never_torn_while_read(m, t):
+    """TrvAvc replaced by a 32 MB UPDATE.D_2 while a program on the Linux side reads it
+    whole again and again: every read finds the old library or the new, whole."""
+    read_while_replaced(m, t, may_be_missing=False)
 
 
 @scenario("failure")
@@ -536,6 +600,37 @@ def win98_no_wininit_yet(m, t):
     t.pending(m, [], "the 9x family is not asked through MoveFileExA")
     m.restart()
     t.gone(m, exe, "the executable after the restart")
+
+
+@scenario("win9x", win98=True)
+def win98_disk_full(m, t):
+    """Windows 98, both products on full disks of their own: as on NT, message 4 from
+    each pass, the libraries byte for byte, no file left on either disk."""
+    full_disks(m, t)
+
+
+@scenario("win9x", win98=True)
+def win98_never_torn_while_read(m, t):
+    """Windows 98, TrvAvc replaced by a 32 MB payload while read again and again: the
+    old library, then at most an instant with no library (between two renames, the old
+    bytes wait under TRVOLD.TMP), then the new one; never anything else."""
+    read_while_replaced(m, t, may_be_missing=True)
+
+
+@scenario("win9x", win98=True)
+def win98_target_in_use(m, t):
+    """Windows 98 and TrvAvc loaded by a running program: Wine's 9x mode would let the
+    library be renamed, but the updater finds it in use first: message 4, the library
+    untouched, no working file left."""
+    exe = ship(m)
+    inst = r"C:\TRV50"
+    install(m, inst, avc=old("TrvAvc.dll"), api=old("TrvApi.dll"))
+    m.registry(reg_text(TRAVEN, Path=inst))
+    with m.holding("dll", rf"{inst}\TrvAvc.dll"):
+        run = m.run(quoted(exe))
+    t.boxes(run, [EN[4]])
+    t.content(m, rf"{inst}\TrvAvc.dll", data(old("TrvAvc.dll")), "library in use")
+    t.listing(m, inst, ["TrvApi.dll", "TrvAvc.dll"], "no working file is left beside the libraries")
 
 
 # ================================================================ start-up and discovery

@@ -1,8 +1,10 @@
 // A whole run on a machine the input describes. Whatever the machine, the
 // run returns 0, shows only the boxes the rules allow, and writes, copies
 // over or deletes nothing but the two libraries of each installation it
-// found (each only with its own, newer payload), the executable, its two
-// payloads and WinInit.ini.
+// found (each only with its own, newer payload) and the working files
+// beside them, the executable, its two payloads and WinInit.ini. After the
+// restart that follows, even one after a power cut in the middle of the
+// run, no library is torn: each holds its old bytes or its payload's.
 //
 // Input, in order: platform, language settings, string tables, a rare event (1
 // another instance, 2 no mutex, 3 no platform version, 4 a lost race for
@@ -11,9 +13,12 @@
 // VerQueryValueA), the kit's directory and executable name, the
 // executable's file, the two payloads' files; for each installation its
 // registry value and its two libraries' files; WinInit.ini; the
-// command-line tail. A file is: present flag, attributes, holder, version
-// resource (see read_file).
+// command-line tail; a small volume (0 none, 1 or 2 at an installation's
+// directory, 3 at the kit's) and its free bytes; the change to the disk
+// after which the power fails (0 never). A file is: present flag,
+// attributes, holder, version resource (see read_file).
 #include <map>
+#include <string>
 #include <tuple>
 
 #include "fuzz_input.h"
@@ -25,6 +30,9 @@ static const char *const LIBRARIES[2] = {"TrvAvc.dll", "TrvApi.dll"};
 static const char *const KEYS[2] = {"SOFTWARE\\Quenvor\\PELLAXION\\ZEL", "SOFTWARE\\Quenvor\\TRAVEN-50"};
 static const char *const VALUES[2] = {"InstallDir", "Path"};
 static const char WINDOWS[] = "C:\\WINDOWS";
+// The working files the updater keeps beside a library it replaces.
+static const char NEW_NAME[] = "TRVNEW.TMP";
+static const char OLD_NAME[] = "TRVOLD.TMP";
 
 // ---- The machine ----------------------------------------------------------
 
@@ -172,15 +180,32 @@ static Catalogue catalogue(DWORD platform, const Languages &languages, bool tabl
   return known[std::make_tuple(platform, languages, tables)] = texts;
 }
 
+// A path as Windows might compare it, near enough to tell when two could
+// name one file: ASCII case and the separators folded.
+static std::string loosely(std::string path) {
+  for (char &c : path) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c == '/') c = '\\';
+  }
+  return path;
+}
+
 static bool starts_with(const std::string &text, const char *head) {
   return text.compare(0, std::strlen(head), head) == 0;
 }
 
+// What a copy line stands for: the pair whose payload it copies, and the
+// library that copy is meant to replace.
+struct Copied {
+  int pair;
+  std::string library;
+};
+
 struct Allowed {
-  std::map<std::string, int> lines;  // journal line to the pair it copies, or -1
-  void add(const std::string &line, int pair = -1) {
-    lines[line] = pair;
-    lines[line + " failed"] = pair;
+  std::map<std::string, Copied> lines;  // journal line to what it copies (pair -1: no copy)
+  void add(const std::string &line, int pair = -1, const std::string &library = "") {
+    lines[line] = Copied{pair, library};
+    lines[line + " failed"] = Copied{pair, library};
   }
 };
 
@@ -285,6 +310,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     default:
       tail = in.c_text(200);
   }
+  const unsigned volume = in.pick(4);
+  const DWORD free_bytes = in.dword() % 4096;
+  if (volume == 3) sim::set_free_space(kit.empty() ? "C:\\" : kit, free_bytes);
+  if ((volume == 1 || volume == 2) && !directories[volume - 1].empty())
+    sim::set_free_space(directories[volume - 1], free_bytes);
+  const unsigned power_cut = in.byte();
+  if (power_cut) sim::cut_power_after(static_cast<int>(power_cut));
 
   // What the updater may name: its own path as recorded (the built-in
   // name when the module's does not fit), the payloads beside it, and the
@@ -303,13 +335,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const DWORD length = path.size() < MAX_PATH ? GetShortPathNameA(path.c_str(), buffer, MAX_PATH) : 0;
     if (length > 0 && length < MAX_PATH) short_forms.push_back(buffer);
   }
+  std::map<std::string, std::string> aside;  // library to where its old bytes wait on 9x
   for (int i = 0; i < 2; ++i) {
     if (!found[i]) continue;
+    const std::string fresh = reference_target_path(directories[i], NEW_NAME);
+    const std::string old = reference_target_path(directories[i], OLD_NAME);
+    for (const std::string &working : {fresh, old}) {
+      allowed.add("attributes " + working + " 0x80");
+      allowed.add("delete " + working);
+    }
     for (int pair = 0; pair < 2; ++pair) {
       const std::string library = reference_target_path(directories[i], LIBRARIES[pair]);
       watched.push_back(library);
+      aside[library] = old;
       allowed.add("attributes " + library + " 0x80");
-      allowed.add("copy " + beside + PAYLOADS[pair] + " > " + library, pair);
+      allowed.add("copy " + beside + PAYLOADS[pair] + " > " + fresh, pair, library);
+      allowed.add("move " + fresh + " > " + library);
+      allowed.add("move " + library + " > " + old);
+      allowed.add("move " + old + " > " + library);
     }
   }
   if (removal) {
@@ -321,6 +364,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     allowed.add("write-section " + wininit + " [Rename]");
   }
 
+  std::map<std::string, std::string> before_run;
+  std::map<std::string, bool> existed;
+  for (const std::string &path : watched) {
+    before_run[path] = sim::bytes_of(path);
+    existed[path] = sim::exists(path);
+  }
   // The bytes of every file a copy may read or write, as each copy starts.
   std::vector<std::map<std::string, std::string>> before_copy;
   sim::on_call("CopyFileA", [&] {
@@ -333,10 +382,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   FUZZ_CHECK(run(FUZZ_INSTANCE, 0, tail_buffer.get(), SW_SHOWDEFAULT) == 0);
 
   check_machine_clean();
+  // A run the power cut short shows what it had shown by then.
+  const bool cut = sim::power_is_off();
   if (other_instance) {
     FUZZ_CHECK(sim::boxes().empty());
     allowed.lines.clear();
-  } else {
+  } else if (!cut) {
     check_boxes(texts, found);
   }
   size_t copies = 0;
@@ -350,12 +401,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (!copy) continue;
     const std::map<std::string, std::string> &bytes = before_copy.at(copies++);
     if (line.size() >= 7 && line.compare(line.size() - 7, 7, " failed") == 0) continue;
-    // A library is replaced only by its own payload, and only by a newer one.
-    const std::string copied = beside + PAYLOADS[permitted->second];
-    const std::string replaced = line.substr(copied.size() + 8);
+    // A payload is copied only to replace its own library, and only when
+    // it is newer.
+    const std::string copied = beside + PAYLOADS[permitted->second.pair];
     std::string payload_version, library_version;
     FUZZ_CHECK(files.version_of(bytes.at(copied), payload_version));
-    FUZZ_CHECK(files.version_of(bytes.at(replaced), library_version));
+    FUZZ_CHECK(files.version_of(bytes.at(permitted->second.library), library_version));
     FUZZ_CHECK(reference_newer(payload_version, library_version));
   }
 
@@ -374,6 +425,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       bool own_file = false;
       for (const std::string &path : short_forms) own_file |= after[kept] == "Nul=" + path;
       FUZZ_CHECK(own_file);
+    }
+  }
+
+  // Never torn: after the restart each library holds its old bytes or its
+  // own payload's, whole; on 9x, cut between its two renames, its old bytes
+  // wait under the working name.
+  sim::restart();
+  for (int i = 0; i < 2; ++i) {
+    if (!found[i]) continue;
+    for (int pair = 0; pair < 2; ++pair) {
+      const std::string library = reference_target_path(directories[i], LIBRARIES[pair]);
+      // The executable may bear a library's name; the switch removes it.
+      bool removed = false;
+      for (const std::string &path : removable) removed |= removal && loosely(path) == loosely(library);
+      if (removed) continue;
+      const std::string &old = before_run.at(library);
+      const std::string &payload = before_run.at(removable[1 + pair]);
+      if (sim::exists(library)) {
+        const std::string bytes = sim::bytes_of(library);
+        FUZZ_CHECK(bytes == old || bytes == payload);
+      } else if (existed.at(library)) {
+        FUZZ_CHECK(cut && platform != VER_PLATFORM_WIN32_NT && sim::bytes_of(aside.at(library)) == old);
+      }
     }
   }
   return 0;

@@ -79,8 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // no control byte, no blank at either end.
   bool reads_back = named.empty() || (named.front() != ' ' && named.back() != ' ');
   for (char c : named) reads_back &= static_cast<unsigned char>(c) >= ' ';
-  const bool fits =
-      file_named && !named.empty() && reads_back && used + 2 < SECTION_CAPACITY && used + named.size() + 6 <= SECTION_CAPACITY;
+  const bool fits = file_named && !named.empty() && reads_back && used + 2 < SECTION_CAPACITY &&
+                    used + named.size() + 6 <= SECTION_CAPACITY;
   if (!fits || refused) {
     FUZZ_CHECK(sim::wininit_text() == text_before);
     return 0;

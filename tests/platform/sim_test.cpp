@@ -169,6 +169,115 @@ TEST_F(SimFiles, CopiesAndAttributesAreJournaled) {
   EXPECT_EQ(expected, sim::journal());
 }
 
+// Renames in place, as the NT family's MoveFileExA and every family's
+// MoveFileA make them: a loaded library may be renamed but not replaced.
+TEST_F(SimFiles, RenamesReplaceOnlyWhatMayBeDeleted) {
+  const char fresh[] = "C:\\Prog\\TRVNEW.TMP";
+  const DWORD REPLACE = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+  sim::put_file(fresh, "new");
+  sim::put_file(TARGET, "old", FILE_ATTRIBUTE_READONLY);
+  EXPECT_FALSE(MoveFileExA(fresh, TARGET, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+  EXPECT_FALSE(MoveFileA(fresh, TARGET));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
+  EXPECT_FALSE(MoveFileExA(fresh, TARGET, REPLACE));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());  // read-only
+  SetFileAttributesA(TARGET, FILE_ATTRIBUTE_NORMAL);
+  sim::hold(TARGET, sim::Hold::module);
+  EXPECT_FALSE(MoveFileExA(fresh, TARGET, REPLACE));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  sim::hold(fresh, sim::Hold::exclusive);
+  EXPECT_FALSE(MoveFileA(fresh, "C:\\Prog\\other.tmp"));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+  sim::release(fresh);
+  // The loaded library itself moves, and its holder with it.
+  EXPECT_TRUE(MoveFileA(TARGET, "C:\\Prog\\TRVOLD.TMP"));
+  EXPECT_FALSE(DeleteFileA("C:\\Prog\\TRVOLD.TMP"));
+  EXPECT_TRUE(MoveFileExA(fresh, TARGET, REPLACE));
+  EXPECT_EQ("new", sim::bytes_of(TARGET));
+  EXPECT_FALSE(sim::exists(fresh));
+  EXPECT_EQ("move C:\\Prog\\TRVNEW.TMP > C:\\Prog\\TrvApi.dll", sim::journal().back());
+  EXPECT_FALSE(MoveFileA("C:\\Prog\\gone.tmp", TARGET));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+
+  // Windows 9x: no replacing rename, and no rename of a file another holds.
+  sim::set_platform(VER_PLATFORM_WIN32_WINDOWS);
+  sim::put_file(fresh, "newer");
+  EXPECT_FALSE(MoveFileExA(fresh, TARGET, REPLACE));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED), GetLastError());
+  EXPECT_FALSE(MoveFileA("C:\\Prog\\TRVOLD.TMP", "C:\\Prog\\x.tmp"));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  EXPECT_TRUE(MoveFileA(TARGET, "C:\\Prog\\y.tmp"));
+}
+
+// A small volume: a copy that does not fit writes what fits and leaves it;
+// nothing moves to another volume by a rename.
+TEST_F(SimFiles, FullVolumeCutsACopyShortAndKeepsRenamesAtHome) {
+  sim::put_file(PAYLOAD, std::string(3000, 'p'));
+  sim::set_file_version(PAYLOAD, "2.00");
+  sim::put_file(TARGET, std::string(500, 'o'));
+  sim::set_free_space("C:\\Prog", 1000);
+  const char fresh[] = "C:\\Prog\\TRVNEW.TMP";
+  EXPECT_FALSE(CopyFileA(PAYLOAD, fresh, FALSE));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_DISK_FULL), GetLastError());
+  EXPECT_EQ(std::string(1000, 'p'), sim::bytes_of(fresh));
+  EXPECT_EQ("copy C:\\KIT\\UPDATE.D_1 > C:\\Prog\\TRVNEW.TMP failed", sim::journal().back());
+  EXPECT_FALSE(version_block(fresh).empty());  // its head still holds the resource
+  // Copying over the library frees its bytes first: 1500 then fit.
+  EXPECT_TRUE(DeleteFileA(fresh));
+  EXPECT_FALSE(CopyFileA(PAYLOAD, TARGET, FALSE));
+  EXPECT_EQ(std::string(1500, 'p'), sim::bytes_of(TARGET));
+  EXPECT_TRUE(DeleteFileA(TARGET));
+  sim::put_file(PAYLOAD, "small");
+  EXPECT_TRUE(CopyFileA(PAYLOAD, fresh, FALSE));
+  EXPECT_FALSE(MoveFileA(fresh, "C:\\KIT\\TRVNEW.TMP"));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_SAME_DEVICE), GetLastError());
+  EXPECT_TRUE(MoveFileA(PAYLOAD, "C:\\UPDATE.D_1"));  // the system volume is one
+}
+
+// Data waits in the cache until it is flushed; names, sizes and attributes
+// reach the disk at once. A power cut after the nth change stops everything
+// there, and the restart finds unflushed data as zeros.
+TEST_F(SimRestart, PowerCutLosesWhatWasNeverFlushed) {
+  const char fresh[] = "C:\\Prog\\TRVNEW.TMP";
+  const char other[] = "C:\\Prog\\Other.dll";
+  sim::put_file(PAYLOAD, "new bytes");
+  sim::set_file_version(PAYLOAD, "2.00");
+  sim::put_file(TARGET, "old");
+  EXPECT_TRUE(CopyFileA(PAYLOAD, fresh, FALSE));
+  EXPECT_TRUE(CopyFileA(PAYLOAD, other, FALSE));
+  HANDLE reader = open_for(fresh, GENERIC_READ, FILE_SHARE_READ);
+  EXPECT_FALSE(FlushFileBuffers(reader));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  CloseHandle(reader);
+  HANDLE writer = open_for(fresh, GENERIC_WRITE, 0);
+  EXPECT_TRUE(FlushFileBuffers(writer));
+  CloseHandle(writer);
+  EXPECT_EQ("flush-buffers C:\\Prog\\TRVNEW.TMP", sim::journal().back());
+  EXPECT_EQ(5, sim::disk_changes());  // two copies of two changes, one flush
+
+  sim::cut_power_after(2);
+  EXPECT_TRUE(SetFileAttributesA(other, FILE_ATTRIBUTE_HIDDEN));
+  EXPECT_TRUE(MoveFileExA(fresh, TARGET, MOVEFILE_REPLACE_EXISTING));  // the power goes with it
+  EXPECT_TRUE(sim::power_is_off());
+  EXPECT_FALSE(DeleteFileA(other));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_READY), GetLastError());
+  EXPECT_TRUE(sim::exists(other));
+  sim::restart();
+  EXPECT_FALSE(sim::power_is_off());
+  EXPECT_EQ("new bytes", sim::bytes_of(TARGET));
+  EXPECT_FALSE(version_block(TARGET).empty());
+  EXPECT_EQ(std::string(9, '\0'), sim::bytes_of(other));
+  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN), sim::attributes_of(other));
+  EXPECT_TRUE(version_block(other).empty());
+
+  // A clean restart writes the cache out.
+  EXPECT_TRUE(SetFileAttributesA(other, FILE_ATTRIBUTE_NORMAL));
+  EXPECT_TRUE(CopyFileA(PAYLOAD, other, FALSE));
+  sim::restart();
+  EXPECT_EQ("new bytes", sim::bytes_of(other));
+}
+
 TEST_F(SimFiles, ShortNamesComeFromTheMappingOfTheFileOrItsDirectory) {
   sim::put_file("C:\\Program Files\\Quenvor\\TrvApi.dll", "x");
   sim::set_short_name("C:\\Program Files", "C:\\PROGRA~1");

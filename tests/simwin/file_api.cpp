@@ -1,4 +1,5 @@
 // The file API: opening, attributes, copying, deleting, moving.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -9,6 +10,50 @@ namespace detail {
 namespace {
 
 const DWORD ERROR_FILE_EXISTS_ = 80;
+const DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Why renaming existing to target in place would fail, or 0. The source is
+// opened for deletion sharing everything, so only a holder that refuses to
+// share deletion stands in its way: on NT a loaded library may be renamed.
+// Windows 9x renames no file that another program holds. Replacing deletes
+// the old target, which a read-only or mapped file refuses.
+DWORD rename_check(const std::string &existing, const std::string &target, bool replace) {
+  // DOS, and so Windows 9x, refuses to rename a file anybody holds open
+  // with "access denied".
+  if (machine().platform != VER_PLATFORM_WIN32_NT && held(existing)) return ERROR_ACCESS_DENIED;
+  if (DWORD error = open_check(existing, DELETE, SHARE_ALL)) return error;
+  if (DWORD error = path_check(target)) return error;
+  if (DWORD error = rights_check(existing)) return error;
+  if (DWORD error = rights_check(target)) return error;
+  if (volume_of(existing) != volume_of(target)) return ERROR_NOT_SAME_DEVICE;
+  if (same_path(existing, target)) return 0;
+  const File *old = find_file(target);
+  if (!old && is_directory(target)) return replace ? ERROR_ACCESS_DENIED : ERROR_ALREADY_EXISTS;
+  if (!old) return 0;
+  if (!replace) return ERROR_ALREADY_EXISTS;
+  if ((old->attributes & FILE_ATTRIBUTE_READONLY) || module_held(target)) return ERROR_ACCESS_DENIED;
+  return open_check(target, DELETE, SHARE_ALL);
+}
+
+// The file, its holders and our handles to it go over to the new name.
+void rename_file(const std::string &existing, const std::string &target) {
+  if (!same_path(existing, target)) erase_file(target);
+  for (HeldFile &hold : machine().holds)
+    if (same_path(hold.path, existing)) hold.path = target;
+  for (auto &entry : machine().handles)
+    if (entry.second.kind == HandleKind::file && same_path(entry.second.name, existing)) entry.second.name = target;
+  find_file(existing)->path = target;
+  name_path(target);
+}
+
+BOOL rename_once(const std::string &line, LPCSTR existing, LPCSTR target, bool replace) {
+  DWORD error = existing && target ? rename_check(existing, target, replace) : ERROR_INVALID_PARAMETER;
+  record(line, error == 0);
+  if (error) return fail(error);
+  rename_file(existing, target);
+  disk_changed();
+  return TRUE;
+}
 
 }  // namespace
 }  // namespace detail
@@ -104,6 +149,7 @@ BOOL WINAPI SetFileAttributesA(LPCSTR given_name, DWORD attributes) {
     DWORD kept = attributes & settable;
     file->attributes = kept ? kept : FILE_ATTRIBUTE_NORMAL;
   }
+  disk_changed();
   return TRUE;
 }
 
@@ -131,19 +177,36 @@ BOOL WINAPI CopyFileA(LPCSTR given_existing, LPCSTR given_target, BOOL fail_if_e
   const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
   if (!error && old && (old->attributes & kept & ~find_file(existing)->attributes)) error = ERROR_ACCESS_DENIED;
   if (!error && old) error = open_check(target, GENERIC_WRITE, 0);
-  record(line, error == 0);
-  if (error) return fail(error);
+  if (error) {
+    record(line, false);
+    return fail(error);
+  }
 
-  File copy = *find_file(existing);
-  if (File *file = find_file(target)) {
-    copy.path = file->path;
-    *file = copy;
-  } else {
-    copy.path = target;
-    machine().files.push_back(copy);
+  // The destination is made, or emptied, before any byte arrives; then the
+  // data goes into the cache, as much as the volume has room for. A copy
+  // cut short leaves what it wrote, as Wine does.
+  const File source = *find_file(existing);
+  if (!old) {
+    machine().files.push_back(File{target, "", FILE_ATTRIBUTE_ARCHIVE, false, {}, false});
     name_path(target);
   }
-  return TRUE;
+  File *file = find_file(target);
+  file->bytes.clear();
+  file->has_version = false;
+  if (!disk_changed()) {
+    record(line, false);
+    return fail(ERROR_NOT_READY);
+  }
+  const std::size_t room = static_cast<std::size_t>(std::min<unsigned long long>(free_space(target), ~std::size_t{0}));
+  const bool fits = source.bytes.size() <= room;
+  File copy = source;
+  copy.path = file->path;
+  if (!fits) copy.bytes.resize(room);  // its head still holds the version resource
+  copy.unflushed = true;
+  *file = copy;
+  disk_changed();
+  record(line, fits);
+  return fits ? TRUE : fail(ERROR_DISK_FULL);
 }
 
 BOOL WINAPI DeleteFileA(LPCSTR given_name) {
@@ -165,23 +228,42 @@ BOOL WINAPI DeleteFileA(LPCSTR given_name) {
   record(line, error == 0);
   if (error) return fail(error);
   erase_file(name);
+  disk_changed();
   return TRUE;
 }
 
-BOOL WINAPI MoveFileExA(LPCSTR given_existing, LPCSTR target, DWORD flags) {
+BOOL WINAPI MoveFileA(LPCSTR given_existing, LPCSTR given_target) {
+  if (DWORD injected = enter("MoveFileA")) {
+    return fail(injected);
+  }
+  const std::string line = "move " + show(given_existing) + " > " + show(given_target);
+  const std::string existing = win32_name(given_existing), target = win32_name(given_target);
+  // A move to another volume copies the file; the updater never asks for
+  // one, and it is not modelled: it fails as a plain rename would.
+  return rename_once(line, given_existing ? existing.c_str() : nullptr, given_target ? target.c_str() : nullptr, false);
+}
+
+BOOL WINAPI MoveFileExA(LPCSTR given_existing, LPCSTR given_target, DWORD flags) {
   if (DWORD injected = enter("MoveFileExA")) {
     return fail(injected);
   }
-  bool at_restart = !target && (flags & MOVEFILE_DELAY_UNTIL_REBOOT);
-  std::string line =
-      at_restart ? "move-at-restart " + show(given_existing) : "move " + show(given_existing) + " > " + show(target);
+  bool at_restart = !given_target && (flags & MOVEFILE_DELAY_UNTIL_REBOOT);
+  std::string line = at_restart ? "move-at-restart " + show(given_existing)
+                                : "move " + show(given_existing) + " > " + show(given_target);
   const std::string existing_rules = win32_name(given_existing);
   LPCSTR existing = given_existing ? existing_rules.c_str() : nullptr;
+  const std::string target_rules = win32_name(given_target);
+  LPCSTR target = given_target ? target_rules.c_str() : nullptr;
   DWORD error = 0;
   if (machine().platform != VER_PLATFORM_WIN32_NT) {
     error = ERROR_CALL_NOT_IMPLEMENTED;  // Windows 9x has only the entry point
-  } else if (!existing || !at_restart) {
-    error = ERROR_INVALID_PARAMETER;  // plain moves are not modelled
+  } else if (!existing) {
+    error = ERROR_INVALID_PARAMETER;
+  } else if (!at_restart) {
+    // Renames in place only: copying moves and renames at the next restart
+    // are not modelled.
+    if (flags & ~(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) error = ERROR_INVALID_PARAMETER;
+    if (!error) return rename_once(line, existing, target, (flags & MOVEFILE_REPLACE_EXISTING) != 0);
   } else if (std::strlen(existing) >= MAX_PATH) {
     error = ERROR_FILENAME_EXCED_RANGE;
   } else if (limited_user()) {
@@ -192,5 +274,25 @@ BOOL WINAPI MoveFileExA(LPCSTR given_existing, LPCSTR target, DWORD flags) {
   // The system only notes the name; whether the file exists matters at
   // the restart.
   machine().pending_deletions.push_back(existing);
+  disk_changed();
+  return TRUE;
+}
+
+BOOL WINAPI FlushFileBuffers(HANDLE handle) {
+  if (DWORD injected = enter("FlushFileBuffers")) {
+    return fail(injected);
+  }
+  auto found = machine().handles.find(reinterpret_cast<uintptr_t>(handle));
+  if (found == machine().handles.end() || found->second.kind != HandleKind::file) {
+    record("flush-buffers " + show(static_cast<const void *>(handle)), false);
+    return fail(ERROR_INVALID_HANDLE);
+  }
+  const std::string name = found->second.name;
+  // Only a handle that may write the file may flush it.
+  DWORD error = grants_write(found->second.access) ? 0 : ERROR_ACCESS_DENIED;
+  record("flush-buffers " + name, error == 0);
+  if (error) return fail(error);
+  if (File *file = find_file(name)) file->unflushed = false;
+  disk_changed();
   return TRUE;
 }

@@ -65,6 +65,8 @@ DWORD enter(const char *function) {
     for (auto &action : actions) action();
     machine().hooks_running.erase(function);
   }
+  // Without power nothing happens any more: the calls that could fail do.
+  if (machine().power_off && is_fallible(function)) return ERROR_NOT_READY;
   return count_down(function);
 }
 
@@ -151,6 +153,7 @@ std::vector<std::string> wininit_section(const std::string &section) {
 }
 
 void restart() {
+  detail::settle_disk();
   detail::Machine &m = machine();
   m.holds.clear();
   m.foreign_mutexes.clear();

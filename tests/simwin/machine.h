@@ -92,13 +92,14 @@ std::string alias_of(const std::string &path);
 // Everything the updater did to the file system and the registry, in
 // order, one line each:
 //   "open PATH", "read-version PATH", "attributes PATH 0xNN", "copy SRC > DST",
-//   "delete PATH", "move-at-restart PATH", "write-section FILE [SECTION]",
-//   "flush FILE"
+//   "delete PATH", "move SRC > DST", "flush-buffers PATH",
+//   "move-at-restart PATH", "write-section FILE [SECTION]", "flush FILE"
 // Paths appear as the updater passed them. Failed calls are recorded too,
 // with " failed" appended. "read-version" stands for one read of a version
 // resource: GetFileVersionInfoA records it, GetFileVersionInfoSizeA only
-// when it fails. Attributes are two upper-case hex digits or more. Calls
-// outside the updater's own use are recorded as "move SRC > DST" and
+// when it fails. Attributes are two upper-case hex digits or more. "move"
+// stands for MoveFileA and for MoveFileExA with a new name, whatever the
+// flags. Calls outside the updater's own use are recorded as
 // "write-string FILE [SECTION] KEY".
 const std::vector<std::string> &journal();
 void clear_journal();
@@ -109,8 +110,31 @@ const std::vector<std::string> &pending_deletions();
 // deletions (NT family) and the "Nul=" lines of WinInit.ini's "Rename"
 // section (9x family), after which that section is removed. WININIT runs
 // before Windows, under DOS: it passes over a line that names a path with
-// any long name in it.
+// any long name in it. After a power cut (cut_power_after) the restart
+// first leaves every file written since its last flush full of zeros; a
+// clean restart writes the cache out instead.
 void restart();
+
+// ---- The disk ---------------------------------------------------------------
+// The directory becomes the root of a volume of its own (a small disk
+// mounted there, so the directory exists) with this many bytes free. Files under it, and only those,
+// share its space; elsewhere space never runs out. A copy that does not fit
+// writes what fits, leaves it, and fails with ERROR_DISK_FULL; a rename
+// from one volume to another fails with ERROR_NOT_SAME_DEVICE.
+void set_free_space(const std::string &directory, unsigned long long bytes);
+
+// Data written to a file stays in the system's cache until FlushFileBuffers
+// or a clean shutdown, while names, sizes and attributes reach the disk at
+// once and in order. Each call that changes the disk counts as one change:
+// a successful attribute change, deletion, rename, scheduled deletion,
+// flush or profile write; a copy counts twice, for its new (or emptied)
+// destination and then for its data.
+int disk_changes();  // since the reset
+// The power fails right after the nth change from now (1 = the next): from
+// then on every fallible call fails with ERROR_NOT_READY and changes
+// nothing, and the next restart() finds the cache lost.
+void cut_power_after(int nth);
+bool power_is_off();
 
 // ---- Initialisation files -------------------------------------------------
 // Initialisation files are ordinary files of the simulated file system,

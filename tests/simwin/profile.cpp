@@ -49,14 +49,27 @@ std::string profile_path(const std::string &file) {
 
 std::string key_of(const std::string &line) { return lower_ascii(trim(line.substr(0, line.find('=')))); }
 
-// Replaces the file's text, creating the file when missing.
-void store(const std::string &path, const std::string &text) {
-  if (File *file = find_file(path)) {
-    file->bytes = text;
-  } else {
-    machine().files.push_back(File{path, text, FILE_ATTRIBUTE_ARCHIVE, false, {}});
+// Replaces the file's text, creating the file when missing; the text goes
+// into the system's cache. 0, or ERROR_DISK_FULL with nothing written when
+// the volume has no room for it.
+DWORD store(const std::string &path, const std::string &text) {
+  if (text.size() > free_space(path, path)) return ERROR_DISK_FULL;
+  File *file = find_file(path);
+  if (!file) {
+    machine().files.push_back(File{path, "", FILE_ATTRIBUTE_ARCHIVE, false, {}, false});
+    file = &machine().files.back();
     name_path(path);
   }
+  file->bytes = text;
+  file->unflushed = true;
+  disk_changed();
+  return 0;
+}
+
+// The journal line and the result of a write that got past its checks.
+BOOL stored(const std::string &line, DWORD error) {
+  record(line, error == 0);
+  return error ? fail(error) : TRUE;
 }
 
 std::string text_of(const std::string &path) {
@@ -174,17 +187,12 @@ BOOL WINAPI WritePrivateProfileSectionA(LPCSTR section, LPCSTR data, LPCSTR file
   }
   std::string line = "write-section " + show(file) + " [" + show(section) + "]";
   DWORD error = section && file ? write_check(profile_path(file)) : ERROR_INVALID_PARAMETER;
-  record(line, error == 0);
-  if (error) {
-    set_error(error);
-    return FALSE;
-  }
+  if (error) return stored(line, error);
   std::vector<std::string> lines;
   for (LPCSTR entry = data; entry && *entry; entry += std::strlen(entry) + 1)
     if (std::strchr(entry, '=')) lines.push_back(entry);
   std::string path = profile_path(file);
-  store(path, replace_section(text_of(path), section, data ? &lines : nullptr));
-  return TRUE;
+  return stored(line, store(path, replace_section(text_of(path), section, data ? &lines : nullptr)));
 }
 
 BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
@@ -198,19 +206,12 @@ BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value,
   }
   std::string line = "write-string " + show(file) + " [" + show(section) + "]" + (key ? " " + std::string(key) : "");
   DWORD error = section && file ? write_check(profile_path(file)) : ERROR_INVALID_PARAMETER;
-  record(line, error == 0);
-  if (error) {
-    set_error(error);
-    return FALSE;
-  }
+  if (error) return stored(line, error);
   std::string path = profile_path(file);
   std::string text = text_of(path);
-  if (!key) {
-    store(path, replace_section(text, section, nullptr));
-    return TRUE;
-  }
+  if (!key) return stored(line, store(path, replace_section(text, section, nullptr)));
   std::vector<std::string> lines;
-  if (!read_section(text, section, lines) && !value) return TRUE;
+  if (!read_section(text, section, lines) && !value) return stored(line, 0);
   std::vector<std::string> kept;
   bool replaced = false;
   for (const std::string &entry : lines) {
@@ -222,6 +223,5 @@ BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value,
     }
   }
   if (value && !replaced) kept.push_back(std::string(key) + "=" + value);
-  store(path, replace_section(text, section, &kept));
-  return TRUE;
+  return stored(line, store(path, replace_section(text, section, &kept)));
 }

@@ -91,6 +91,14 @@ DWORD rights_check(const std::string &path) {
   return 0;
 }
 
+bool held(const std::string &path) {
+  for (const HeldFile &hold : machine().holds)
+    if (same_path(hold.path, path)) return true;
+  return false;
+}
+
+bool grants_write(DWORD access) { return data_rights(access).write; }
+
 DWORD open_check(const std::string &path, DWORD access, DWORD share) {
   if (DWORD error = path_check(path)) return error;
   File *file = find_file(path);

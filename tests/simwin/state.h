@@ -20,6 +20,15 @@ struct File {
   DWORD attributes = FILE_ATTRIBUTE_ARCHIVE;
   bool has_version = false;
   VersionResource version;
+  // Written since its last flush: the data is still in the system's cache,
+  // and a power cut leaves zeros in its place.
+  bool unflushed = false;
+};
+
+// A volume of its own, mounted at root; the files under it share its space.
+struct Volume {
+  std::string root;
+  unsigned long long capacity;
 };
 
 struct HeldFile {
@@ -78,6 +87,10 @@ struct Machine {
   std::vector<Alias> aliases;  // in the order they were made
   std::vector<std::string> journal;
   std::vector<std::string> pending_deletions;
+  std::vector<Volume> volumes;
+  int disk_changes = 0;
+  int power_countdown = 0;  // changes left until the power fails; 0: not armed
+  bool power_off = false;
 
   // Registry.
   std::vector<Key> keys;
@@ -181,6 +194,21 @@ void name_path(const std::string &path);
 bool is_short_name(const std::string &name);
 bool is_short_path(const std::string &path);
 
+// ---- The disk (disk.cpp) ------------------------------------------------------
+// The innermost volume set up with set_free_space that holds the path, or
+// -1 for the system volume, whose space never runs out.
+int volume_of(const std::string &path);
+// Bytes free on the path's volume, with the bytes of the file at except
+// (if any) counted as free: what a write that replaces that file may use.
+unsigned long long free_space(const std::string &path, const std::string &except = "");
+// Counts one change that reached the disk; false when the power failed
+// right after it, and the caller must change nothing more.
+bool disk_changed();
+// What happens to the disk at a restart: after a power cut every file
+// written since its last flush reads as zeros; a clean shutdown writes the
+// cache out.
+void settle_disk();
+
 // ---- Sharing (sharing.cpp) ----------------------------------------------------
 // Where a file operation fails before it touches the file: 0 when the file
 // exists and the access may be granted, else the error.
@@ -193,6 +221,10 @@ bool module_held(const std::string &path);
 // administrator rights on the NT family, under a protected directory.
 DWORD rights_check(const std::string &path);
 bool limited_user();
+// Another process holds the file in any way.
+bool held(const std::string &path);
+// Whether the access rights allow writing the file's data.
+bool grants_write(DWORD access);
 
 // ---- Text (text_cp932.cpp, profile.cpp) --------------------------------------
 bool is_lead_byte(UINT code_page, BYTE value);

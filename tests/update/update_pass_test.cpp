@@ -1,5 +1,6 @@
 #include "update/update_pass.h"
 
+#include <algorithm>
 #include <functional>
 #include <string>
 
@@ -21,11 +22,21 @@ class UpdatePassTest : public MachineTest {
     char tail[] = "";
     return run(INSTANCE, 0, tail, SW_SHOWDEFAULT);
   }
-  static std::vector<std::string> copies() {
+  // The copies and renames, in order.
+  static std::vector<std::string> replacements() {
     std::vector<std::string> found;
     for (const auto &line : sim::journal())
-      if (line.rfind("copy ", 0) == 0) found.push_back(line);
+      if (line.rfind("copy ", 0) == 0 || line.rfind("move ", 0) == 0) found.push_back(line);
     return found;
+  }
+  // The journal of the first replacement: from the first attribute reset of
+  // the library to the second.
+  static std::vector<std::string> replacement_of(const std::string &library) {
+    const std::string reset = "attributes " + library + " 0x80";
+    const auto &journal = sim::journal();
+    auto first = std::find(journal.begin(), journal.end(), reset);
+    auto last = first == journal.end() ? first : std::find(first + 1, journal.end(), reset);
+    return std::vector<std::string>(first, last == journal.end() ? last : last + 1);
   }
 };
 
@@ -33,7 +44,7 @@ TEST_F(UpdatePassTest, EqualVersionsAreLeftAlone) {
   put_kit("1.01.002", "1.01.A");
   install(TRAVEN_KEY, "C:\\T50", "1.01.002", "1.01.a");
   EXPECT_EQ(PASS_UP_TO_DATE, pass("C:\\T50", 1));
-  EXPECT_TRUE(copies().empty());
+  EXPECT_TRUE(replacements().empty());
   EXPECT_TRUE(sim::boxes().empty());
 }
 
@@ -43,9 +54,10 @@ TEST_F(UpdatePassTest, NewerPayloadsReplaceBothLibrariesInTableOrder) {
   sim::put_file("C:\\T50\\TrvApi.dll", "old", FILE_ATTRIBUTE_READONLY);
   sim::set_file_version("C:\\T50\\TrvApi.dll", "1.0");
   EXPECT_EQ(PASS_REPLACED, pass("C:\\T50\\", 1));
-  EXPECT_EQ((std::vector<std::string>{"copy C:\\KIT\\UPDATE.D_2 > C:\\T50\\TrvAvc.dll",
-                                      "copy C:\\KIT\\UPDATE.D_1 > C:\\T50\\TrvApi.dll"}),
-            copies());
+  EXPECT_EQ((std::vector<std::string>{
+                "copy C:\\KIT\\UPDATE.D_2 > C:\\T50\\TRVNEW.TMP", "move C:\\T50\\TRVNEW.TMP > C:\\T50\\TrvAvc.dll",
+                "copy C:\\KIT\\UPDATE.D_1 > C:\\T50\\TRVNEW.TMP", "move C:\\T50\\TRVNEW.TMP > C:\\T50\\TrvApi.dll"}),
+            replacements());
   EXPECT_EQ(sim::bytes_of("C:\\KIT\\UPDATE.D_2"), sim::bytes_of("C:\\T50\\TrvAvc.dll"));
   EXPECT_EQ(sim::bytes_of("C:\\KIT\\UPDATE.D_1"), sim::bytes_of("C:\\T50\\TrvApi.dll"));
   EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, sim::attributes_of("C:\\T50\\TrvAvc.dll"));
@@ -66,7 +78,7 @@ TEST_F(UpdatePassTest, VersionLibraryThatCannotBeHadIsAMissingVersion) {
     breakage();
     EXPECT_EQ(0, run_updater());
     EXPECT_EQ(std::vector<std::string>{"Can not get version info."}, box_texts());
-    EXPECT_TRUE(copies().empty());
+    EXPECT_TRUE(replacements().empty());
     EXPECT_TRUE(sim::faults().empty());
   }
 }
@@ -80,13 +92,106 @@ TEST_F(UpdatePassTest, LaterFailureKeepsEarlierReplacement) {
   EXPECT_EQ(sim::bytes_of("C:\\KIT\\UPDATE.D_2"), sim::bytes_of("C:\\T50\\TrvAvc.dll"));
 }
 
-TEST_F(UpdatePassTest, LibraryInUseStopsThePass) {
-  put_kit("2.0", "2.0");
-  install(TRAVEN_KEY, "C:\\T50", "1.0", "1.0");
-  sim::hold("C:\\T50\\TrvAvc.dll", sim::Hold::module);
-  EXPECT_EQ(PASS_FAILED, pass("C:\\T50", 1));
-  EXPECT_EQ(std::vector<std::string>{"Files in use. Please stop application using TRAVEN-60."}, box_texts());
-  EXPECT_EQ("MZ library 1.0", sim::bytes_of("C:\\T50\\TrvApi.dll"));
+// The new library is built beside the old one and takes its name only once
+// its bytes are on disk. Working files that a run cut short left behind,
+// read-only as copies from a CD are, are cleared first; a read-only payload
+// leaves a read-only copy, cleared before it is opened for the flush.
+TEST_F(UpdatePassTest, NewLibraryIsFlushedBesideTheOldOneBeforeItTakesItsName) {
+  const std::vector<std::string> head = {
+      "attributes C:\\T50\\TrvAvc.dll 0x80", "attributes C:\\T50\\TRVNEW.TMP 0x80",
+      "delete C:\\T50\\TRVNEW.TMP",          "copy C:\\KIT\\UPDATE.D_2 > C:\\T50\\TRVNEW.TMP",
+      "attributes C:\\T50\\TRVNEW.TMP 0x80", "open C:\\T50\\TRVNEW.TMP",
+      "flush-buffers C:\\T50\\TRVNEW.TMP",
+  };
+  std::vector<std::string> nt = head;
+  nt.insert(nt.end(), {"move C:\\T50\\TRVNEW.TMP > C:\\T50\\TrvAvc.dll", "attributes C:\\T50\\TrvAvc.dll 0x80"});
+  // Windows 9x: the library must be free, steps aside, and goes.
+  std::vector<std::string> nine_x = head;
+  nine_x.insert(nine_x.end(),
+                {"open C:\\T50\\TrvAvc.dll", "attributes C:\\T50\\TRVOLD.TMP 0x80", "delete C:\\T50\\TRVOLD.TMP",
+                 "move C:\\T50\\TrvAvc.dll > C:\\T50\\TRVOLD.TMP", "move C:\\T50\\TRVNEW.TMP > C:\\T50\\TrvAvc.dll",
+                 "delete C:\\T50\\TRVOLD.TMP", "attributes C:\\T50\\TrvAvc.dll 0x80"});
+  for (DWORD family : {VER_PLATFORM_WIN32_NT, VER_PLATFORM_WIN32_WINDOWS}) {
+    sim::reset();
+    sim::set_module_path(EXE);
+    sim::set_platform(family);
+    put_kit("2.0", "1.0");
+    sim::put_file("C:\\KIT\\UPDATE.D_2", "MZ new library", FILE_ATTRIBUTE_READONLY);
+    sim::set_file_version("C:\\KIT\\UPDATE.D_2", "2.0");
+    install(TRAVEN_KEY, "C:\\T50", "1.0", "1.0");
+    sim::put_file("C:\\T50\\TRVNEW.TMP", "left by a run cut short", FILE_ATTRIBUTE_READONLY);
+    sim::put_file("C:\\T50\\TRVOLD.TMP", "left by a run cut short", FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(PASS_REPLACED, pass("C:\\T50", 1)) << family;
+    EXPECT_EQ(family == VER_PLATFORM_WIN32_NT ? nt : nine_x, replacement_of("C:\\T50\\TrvAvc.dll")) << family;
+    EXPECT_EQ("MZ new library", sim::bytes_of("C:\\T50\\TrvAvc.dll"));
+    EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, sim::attributes_of("C:\\T50\\TrvAvc.dll"));
+    EXPECT_FALSE(sim::exists("C:\\T50\\TRVNEW.TMP"));
+    EXPECT_EQ(family == VER_PLATFORM_WIN32_NT, sim::exists("C:\\T50\\TRVOLD.TMP"));  // NT has no use for it
+    EXPECT_EQ(0, sim::open_handles());
+  }
+}
+
+// Whatever stops a replacement, on either family and in either pass: the
+// library keeps its old bytes, no working file stays, message 4 is shown
+// and the pass fails, as a failed copy always did.
+TEST_F(UpdatePassTest, ReplacementThatCannotFinishLeavesTheOldLibraryWhole) {
+  const DWORD NT = VER_PLATFORM_WIN32_NT, NINE_X = VER_PLATFORM_WIN32_WINDOWS, ANY = 0;
+  struct Case {
+    const char *what;
+    DWORD family;
+    std::function<void()> arrange;
+    const char *shows;  // a journal line that shows where it stopped
+  };
+  const Case cases[] = {
+      {"a full disk", ANY, [] { sim::set_free_space("C:\\T50", 1000); },
+       "copy C:\\KIT\\UPDATE.D_2 > C:\\T50\\TRVNEW.TMP failed"},
+      // NT refuses to rename over a loaded library, after the copy.
+      {"a library in use", NT, [] { sim::hold("C:\\T50\\TrvAvc.dll", sim::Hold::module); },
+       "move C:\\T50\\TRVNEW.TMP > C:\\T50\\TrvAvc.dll failed"},
+      // 9x: found out before anything is renamed, since Wine's 9x mode would
+      // rename a loaded library. (Loaded before the pass, the library already
+      // fails the presence check there: this one is loaded during the copy.)
+      {"a library in use", NINE_X,
+       [] { sim::on_call("CopyFileA", [] { sim::hold("C:\\T50\\TrvAvc.dll", sim::Hold::module); }); },
+       "open C:\\T50\\TrvAvc.dll failed"},
+      {"no copy", ANY, [] { sim::fail_call(1, ERROR_ACCESS_DENIED, "CopyFileA"); },
+       "delete C:\\T50\\TRVNEW.TMP failed"},
+      {"no open for the flush", ANY, [] { sim::fail_call(3, ERROR_SHARING_VIOLATION, "CreateFileA"); },
+       "delete C:\\T50\\TRVNEW.TMP"},
+      {"no flush", ANY, [] { sim::fail_call(1, ERROR_NOT_READY, "FlushFileBuffers"); }, "delete C:\\T50\\TRVNEW.TMP"},
+      {"no rename", NT, [] { sim::fail_call(1, ERROR_ACCESS_DENIED, "MoveFileExA"); }, "delete C:\\T50\\TRVNEW.TMP"},
+      {"no first rename", NINE_X, [] { sim::fail_call(1, ERROR_ACCESS_DENIED, "MoveFileA"); },
+       "delete C:\\T50\\TRVNEW.TMP"},
+      // The new library cannot take the name: the old one goes back.
+      {"no second rename", NINE_X, [] { sim::fail_call(2, ERROR_ACCESS_DENIED, "MoveFileA"); },
+       "move C:\\T50\\TRVOLD.TMP > C:\\T50\\TrvAvc.dll"},
+  };
+  const std::string payload(4096, 'N');
+  for (const Case &c : cases) {
+    for (DWORD family : {NT, NINE_X}) {
+      if (c.family != ANY && c.family != family) continue;
+      for (BYTE report : {BYTE{0}, BYTE{1}}) {
+        const std::string where =
+            std::string(c.what) + ", family " + std::to_string(family) + ", report " + std::to_string(report);
+        sim::reset();
+        sim::set_module_path(EXE);
+        sim::set_platform(family);
+        put_kit("2.0", "2.0");
+        sim::put_file("C:\\KIT\\UPDATE.D_2", payload);
+        sim::set_file_version("C:\\KIT\\UPDATE.D_2", "2.0");
+        install(report ? TRAVEN_KEY : ZEL_KEY, "C:\\T50", "1.0", "1.0");
+        const std::vector<std::string> files = sim::file_paths();
+        c.arrange();
+        EXPECT_EQ(PASS_FAILED, pass("C:\\T50", report)) << where;
+        EXPECT_EQ(std::vector<std::string>{"Files in use. Please stop application using TRAVEN-60."}, box_texts())
+            << where;
+        EXPECT_TRUE(journal_has(c.shows)) << where;
+        EXPECT_EQ("MZ library 1.0", sim::bytes_of("C:\\T50\\TrvAvc.dll")) << where;
+        EXPECT_EQ(files, sim::file_paths()) << where;
+        EXPECT_EQ(0, sim::open_handles()) << where;
+      }
+    }
+  }
 }
 
 // What a user sees with a library in use, by family. NT opens it for no
