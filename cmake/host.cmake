@@ -28,6 +28,7 @@ file(GLOB_RECURSE TEST_SOURCES CONFIGURE_DEPENDS tests/*_test.cpp)
 add_executable(unit_tests ${TEST_SOURCES})
 target_include_directories(unit_tests PRIVATE tests)
 target_link_libraries(unit_tests PRIVATE logic GTest::gtest_main)
+target_compile_definitions(unit_tests PRIVATE VERSION_ORDER_CASES="${CMAKE_SOURCE_DIR}/tests/update/version_order_cases.txt")
 include(GoogleTest)
 gtest_discover_tests(unit_tests)
 

@@ -14,10 +14,56 @@ add_custom_command(
   DEPENDS ${ICON_SCRIPT} ${ICON_SOURCE}
   COMMENT "Drawing the updater icon")
 
+# A release binds its payloads to the executable: PAYLOAD_DIGESTS lists
+# NAME=SHA256 (64 lower-case hex digits) for every payload of the payload
+# table, in its order, and the digests become one RCDATA resource (id 1,
+# PAYLOAD_DIGESTS_ID in src/update/payload_digest.h) that the updater checks
+# each payload against. tools/release sets it; without it the build is the
+# plain one, and digests.rc is empty.
+set(PAYLOAD_DIGESTS "" CACHE STRING "NAME=sha256;... of the payloads a release ships (empty: a plain build)")
+set(DIGESTS_RC ${CMAKE_BINARY_DIR}/digests.rc)
+set(DIGESTS_TEXT "// Generated from PAYLOAD_DIGESTS.\n")
+if(PAYLOAD_DIGESTS)
+  # The names must be the payload table's, in its order: a digest bound to
+  # the wrong payload would refuse both.
+  file(READ ${CMAKE_SOURCE_DIR}/src/kit/payload_table.cpp table)
+  string(REGEX MATCH "PAYLOAD_NAMES\\[\\] = {([^}]*)}" table "${table}")
+  string(REGEX MATCHALL "\"[^\"]+\"" table_names "${CMAKE_MATCH_1}")
+  string(REPLACE "\"" "" table_names "${table_names}")
+  set(names "")
+  set(words "")
+  foreach(entry IN LISTS PAYLOAD_DIGESTS)
+    set(length 0)
+    if(entry MATCHES "^([^=]+)=([0-9a-f]+)$")
+      list(APPEND names ${CMAKE_MATCH_1})
+      set(digest ${CMAKE_MATCH_2})
+      string(LENGTH "${digest}" length)
+    endif()
+    if(NOT length EQUAL 64)
+      message(FATAL_ERROR "PAYLOAD_DIGESTS: '${entry}' is not NAME=sha256 (64 lower-case hex digits)")
+    endif()
+    # RCDATA numbers are 16-bit little-endian words: two bytes each, swapped.
+    foreach(at RANGE 0 62 4)
+      string(SUBSTRING "${digest}" ${at} 2 first)
+      math(EXPR next "${at} + 2")
+      string(SUBSTRING "${digest}" ${next} 2 second)
+      list(APPEND words "0x${second}${first}")
+    endforeach()
+  endforeach()
+  if(NOT names STREQUAL table_names)
+    message(FATAL_ERROR "PAYLOAD_DIGESTS names ${names}, the payload table ${table_names}: same names, same order")
+  endif()
+  list(JOIN words ", " words)
+  # Language neutral: the first one FindResourceA tries on every Windows.
+  string(APPEND DIGESTS_TEXT "LANGUAGE LANG_NEUTRAL, SUBLANG_NEUTRAL\n1 RCDATA { ${words} }\n")
+endif()
+file(CONFIGURE OUTPUT ${DIGESTS_RC} CONTENT "${DIGESTS_TEXT}")
+
 file(GLOB WIN32_SOURCES CONFIGURE_DEPENDS src/platform/win32/*.cpp)
 add_executable(updater ${LOGIC_SOURCES} ${WIN32_SOURCES} res/updater.rc ${ICON_FILE})
 set_target_properties(updater PROPERTIES OUTPUT_NAME TRV60UPDATE SUFFIX .EXE)
-set_source_files_properties(res/updater.rc PROPERTIES OBJECT_DEPENDS "${ICON_FILE};${CMAKE_SOURCE_DIR}/res/strings.rc")
+set_source_files_properties(res/updater.rc PROPERTIES OBJECT_DEPENDS
+  "${ICON_FILE};${CMAKE_SOURCE_DIR}/res/strings.rc;${DIGESTS_RC}")
 target_include_directories(updater PRIVATE src $<$<COMPILE_LANGUAGE:RC>:${CMAKE_BINARY_DIR}>)
 
 target_compile_options(updater PRIVATE

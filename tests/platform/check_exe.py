@@ -31,6 +31,8 @@ ALLOWED_FUNCTIONS = {
     "lstrlenA", "RegOpenKeyExA", "RegQueryValueExA", "RegCloseKey",
     "GetFileVersionInfoSizeA", "GetFileVersionInfoA", "VerQueryValueA",
     "LoadStringA", "MessageBoxA", "wsprintfA",
+    # The payload digests of a release build.
+    "ReadFile", "FindResourceA", "LoadResource", "LockResource", "SizeofResource",
 }
 C_RUNTIMES = re.compile(r"msvcr|msvcp|ucrt|api-ms-win-crt|libgcc|libstdc|libwinpthread|mingwm", re.I)
 SIZE_LIMIT = 16384

@@ -77,7 +77,7 @@ void set_short_name(const std::string &long_path, const std::string &short_path)
 
 // Everything the updater did to the file system and the registry, in
 // order, one line each:
-//   "open PATH", "read-version PATH", "attributes PATH 0xNN", "copy SRC > DST",
+//   "open PATH", "read PATH", "read-version PATH", "attributes PATH 0xNN", "copy SRC > DST",
 //   "delete PATH", "move-at-restart PATH", "write-section FILE [SECTION]",
 //   "flush FILE"
 // Paths appear as the updater passed them. Failed calls are recorded too,
@@ -95,6 +95,12 @@ const std::vector<std::string> &pending_deletions();
 // deletions (NT family) and the "Nul=" lines of WinInit.ini's "Rename"
 // section (9x family), after which that section is removed.
 void restart();
+
+// Another process opens the file for writing, sharing everything, and
+// replaces its bytes. false, with nothing changed, when the system refuses
+// the open (a sharing violation while the updater holds it, a missing
+// file, a read-only one).
+bool tamper(const std::string &path, const std::string &bytes);
 
 // ---- Initialisation files -------------------------------------------------
 // Initialisation files are ordinary files of the simulated file system,
@@ -122,6 +128,11 @@ void remove_string_tables();  // LoadStringA finds nothing
 // code page and serves every language.
 void set_system_message(DWORD code, const std::string &text);
 void set_module_path(const std::string &path);  // may exceed MAX_PATH
+// A resource of the updater's own module (FindResourceA and the rest), for
+// instance the payload digests of a release: set_resource(10, "#1", bytes)
+// for RT_RCDATA id 1. Text names are found regardless of case, and "#N"
+// stands for the number N, as with Windows.
+void set_resource(WORD type, const std::string &name, const std::string &bytes);
 
 // ---- Kernel objects ------------------------------------------------------
 // Mutex names, unlike paths, are case-sensitive.
