@@ -250,11 +250,23 @@ def check_no_c_runtime(program):
     return "none imported"
 
 
+def signature_size(data):
+    """Bytes of the Authenticode certificate table that signing appends after
+    the image (data directory 4 holds its file offset and size); 0 unsigned."""
+    optional = struct.unpack_from("<I", data, 0x3C)[0] + 24
+    offset, size = struct.unpack_from("<II", data, optional + 96 + 8 * 4)
+    return size if offset and offset + size == len(data) else 0
+
+
 def check_size(program):
-    size = len(program.data)
+    # The limit is the program's: a signature is not part of the image that
+    # Windows loads, and Windows 95 ignores it.
+    signature = signature_size(program.data)
+    size = len(program.data) - signature
     if size >= SIZE_LIMIT:
         raise Bad(f"{size} bytes, limit {SIZE_LIMIT}")
-    return f"{size} bytes (limit {SIZE_LIMIT})"
+    signed = f", plus a signature of {signature} bytes" if signature else ""
+    return f"{size} bytes (limit {SIZE_LIMIT}){signed}"
 
 
 def check_string_tables(program):
@@ -390,7 +402,7 @@ def mutants(program):
         ("USER32 renamed msvcrt", "import DLLs", patch(data, b"USER32.dll", b"msvcrt.dll", "msvcrt"), None),
         ("USER32 renamed msvcrt", "no C runtime", patch(data, b"USER32.dll", b"msvcrt.dll", "msvcrt"), None),
         ("an A import made W", "import functions", plant_unicode_import(data, dump), None),
-        ("padding to the limit", "size", data + bytes(SIZE_LIMIT - len(data)), None),
+        ("padding to the limit", "size", data + bytes(max(1, SIZE_LIMIT - len(data))), None),
         ("Japanese text mangled", "string tables",
          patch(data, "アップデートが終了".encode("utf-16-le"), "?".encode("utf-16-le") * 9, "ja"), None),
         ("company name changed", "version resource",
