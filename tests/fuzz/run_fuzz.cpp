@@ -9,14 +9,16 @@
 // the mutex, 5 no heap), the kit's directory and executable name, the
 // executable's file, the two payloads' files; for each installation its
 // registry value and its two libraries' files; WinInit.ini; the
-// command-line tail. A file is: present flag, attributes, holder, version
-// resource (see read_file).
+// command-line tail; the payload digests built in (0 none, as the plain
+// build, 1 those of the payloads, 2 with one pair's digest wrong). A file
+// is: present flag, attributes, holder, version resource (see read_file).
 #include <map>
 #include <tuple>
 
 #include "fuzz_input.h"
 #include "messages/catalogue.h"
 #include "run/run.h"
+#include "update/sha256.h"
 
 static const char *const PAYLOADS[2] = {"UPDATE.D_2", "UPDATE.D_1"};
 static const char *const LIBRARIES[2] = {"TrvAvc.dll", "TrvApi.dll"};
@@ -157,6 +159,15 @@ static Catalogue catalogue(WORD language, UINT code_page, bool tables) {
   return known[std::make_tuple(language, code_page, tables)] = texts;
 }
 
+static std::string digest_of(const std::string &bytes) {
+  Sha256 hash;
+  sha256_begin(&hash);
+  sha256_add(&hash, reinterpret_cast<const BYTE *>(bytes.data()), static_cast<DWORD>(bytes.size()));
+  BYTE digest[SHA256_SIZE];
+  sha256_end(&hash, digest);
+  return std::string(reinterpret_cast<char *>(digest), SHA256_SIZE);
+}
+
 static bool starts_with(const std::string &text, const char *head) {
   return text.compare(0, std::strlen(head), head) == 0;
 }
@@ -267,6 +278,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       tail = in.c_text(200);
   }
 
+  // The digests a release build carries, in payload table order.
+  const unsigned binding = in.pick(3);
+  std::string digests[2];
+  if (binding) {
+    for (int pair = 0; pair < 2; ++pair) digests[pair] = digest_of(sim::bytes_of(kit + PAYLOADS[pair]));
+    if (binding == 2) digests[in.pick(2)][in.pick(SHA256_SIZE)] ^= 1;
+    sim::set_resource(10, "#1", digests[0] + digests[1]);
+  }
+
   // What the updater may name: its own path as recorded (the built-in
   // name when the module's does not fit), the payloads beside it, and the
   // libraries of the installations found.
@@ -331,6 +351,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FUZZ_CHECK(files.version_of(bytes.at(copied), payload_version));
     FUZZ_CHECK(files.version_of(bytes.at(replaced), library_version));
     FUZZ_CHECK(reference_newer(payload_version, library_version));
+    // With digests, only a payload that matches its own is ever copied.
+    if (binding) FUZZ_CHECK(digest_of(bytes.at(copied)) == digests[permitted->second]);
   }
 
   // Earlier lines of the Rename section stay, in order; only the
