@@ -10,7 +10,7 @@
 enum { PAYLOAD_DIGESTS_ID = 1 };
 
 // Before the payload of pair index is used at all. Without digests:
-// INVALID_HANDLE_VALUE at once, nothing held. With one: opens the payload
+// INVALID_HANDLE_VALUE at once, nothing held. With them: opens the payload
 // for reading, sharing only reading, so that it can be neither written,
 // deleted nor renamed while it is held, and hashes its bytes; when they
 // match, the open payload. Otherwise the payload counts as one that cannot
