@@ -31,6 +31,7 @@ file(GLOB BEHAVIOUR_SOURCES CONFIGURE_DEPENDS tests/behaviour/*_checks.cpp)
 add_executable(unit_tests ${TEST_SOURCES} ${BEHAVIOUR_SOURCES} tests/behaviour/check.cpp tests/behaviour/setup_sim.cpp)
 target_include_directories(unit_tests PRIVATE tests)
 target_link_libraries(unit_tests PRIVATE logic GTest::gtest_main)
+target_compile_definitions(unit_tests PRIVATE VERSION_ORDER_CASES="${CMAKE_SOURCE_DIR}/tests/update/version_order_cases.txt")
 include(GoogleTest)
 gtest_discover_tests(unit_tests)
 

@@ -25,12 +25,57 @@ add_custom_command(
   DEPENDS ${MANIFEST_SCRIPT} ${MANIFEST_SOURCE}
   COMMENT "Minifying the application manifest")
 
+# A release binds its payloads to the executable: PAYLOAD_DIGESTS lists
+# NAME=SHA256 (64 lower-case hex digits) for every payload of the payload
+# table, in its order, and the digests become one RCDATA resource (id 1,
+# PAYLOAD_DIGESTS_ID in src/update/payload_digest.h) that the updater checks
+# each payload against. tools/release sets it; without it the build is the
+# plain one, and digests.rc is empty.
+set(PAYLOAD_DIGESTS "" CACHE STRING "NAME=sha256;... of the payloads a release ships (empty: a plain build)")
+set(DIGESTS_RC ${CMAKE_BINARY_DIR}/digests.rc)
+set(DIGESTS_TEXT "// Generated from PAYLOAD_DIGESTS.\n")
+if(PAYLOAD_DIGESTS)
+  # The names must be the payload table's, in its order: a digest bound to
+  # the wrong payload would refuse both.
+  file(READ ${CMAKE_SOURCE_DIR}/src/kit/payload_table.cpp table)
+  string(REGEX MATCH "PAYLOAD_NAMES\\[\\] = {([^}]*)}" table "${table}")
+  string(REGEX MATCHALL "\"[^\"]+\"" table_names "${CMAKE_MATCH_1}")
+  string(REPLACE "\"" "" table_names "${table_names}")
+  set(names "")
+  set(words "")
+  foreach(entry IN LISTS PAYLOAD_DIGESTS)
+    set(length 0)
+    if(entry MATCHES "^([^=]+)=([0-9a-f]+)$")
+      list(APPEND names ${CMAKE_MATCH_1})
+      set(digest ${CMAKE_MATCH_2})
+      string(LENGTH "${digest}" length)
+    endif()
+    if(NOT length EQUAL 64)
+      message(FATAL_ERROR "PAYLOAD_DIGESTS: '${entry}' is not NAME=sha256 (64 lower-case hex digits)")
+    endif()
+    # RCDATA numbers are 16-bit little-endian words: two bytes each, swapped.
+    foreach(at RANGE 0 62 4)
+      string(SUBSTRING "${digest}" ${at} 2 first)
+      math(EXPR next "${at} + 2")
+      string(SUBSTRING "${digest}" ${next} 2 second)
+      list(APPEND words "0x${second}${first}")
+    endforeach()
+  endforeach()
+  if(NOT names STREQUAL table_names)
+    message(FATAL_ERROR "PAYLOAD_DIGESTS names ${names}, the payload table ${table_names}: same names, same order")
+  endif()
+  list(JOIN words ", " words)
+  # Language neutral: the first one FindResourceA tries on every Windows.
+  string(APPEND DIGESTS_TEXT "LANGUAGE LANG_NEUTRAL, SUBLANG_NEUTRAL\n1 RCDATA { ${words} }\n")
+endif()
+file(CONFIGURE OUTPUT ${DIGESTS_RC} CONTENT "${DIGESTS_TEXT}")
+
 file(GLOB WIN32_SOURCES CONFIGURE_DEPENDS src/platform/win32/*.cpp)
 add_executable(updater ${LOGIC_SOURCES} ${WIN32_SOURCES} res/updater.rc ${ICON_FILE} ${MANIFEST_FILE})
 set_target_properties(updater PROPERTIES OUTPUT_NAME TRV60UPDATE SUFFIX .EXE
   LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/win32.ld)
 set_source_files_properties(res/updater.rc PROPERTIES OBJECT_DEPENDS
-  "${ICON_FILE};${MANIFEST_FILE};${CMAKE_SOURCE_DIR}/res/strings.rc")
+  "${ICON_FILE};${MANIFEST_FILE};${CMAKE_SOURCE_DIR}/res/strings.rc;${DIGESTS_RC}")
 target_include_directories(updater PRIVATE src $<$<COMPILE_LANGUAGE:RC>:${CMAKE_BINARY_DIR}>)
 
 target_compile_options(updater PRIVATE
@@ -39,6 +84,12 @@ target_compile_options(updater PRIVATE
     # Windows keeps the stack only 4-byte aligned; asking for more just
     # costs alignment code.
     -Os -march=i386 -mpreferred-stack-boundary=2
+    # Arguments pushed call by call rather than stored into a frame sized for
+    # the largest call: the smaller code by far at -Os. GCC allows it only
+    # without stack probes, which no frame needs while every frame stays
+    # under the 4 KB guard page that Windows grows the stack by; the build
+    # refuses a larger frame.
+    -mno-accumulate-outgoing-args -mno-stack-arg-probe -Werror=frame-larger-than=4000
     # Nothing here may call into the C++ runtime: no EH, no RTTI, no
     # guard variables (the program has one thread).
     -fno-exceptions -fno-rtti -fno-threadsafe-statics
@@ -59,8 +110,8 @@ target_compile_options(updater PRIVATE
 # (src/platform/win32/entry.cpp) and the only imports are KERNEL32, USER32
 # and ADVAPI32, which Windows 95 already has and which the loader always
 # takes from the system; VERSION.DLL is loaded at run time, by full path.
-# libgcc stays as a safety net for stack probes (___chkstk_ms) on any frame
-# over 4 KB; it brings no DLL with it.
+# libgcc stays for the helpers GCC may call on its own (64-bit division and
+# the like); it brings no DLL with it.
 set(CMAKE_CXX_STANDARD_LIBRARIES "")
 target_link_options(updater PRIVATE
   -nostdlib -nostartfiles -s

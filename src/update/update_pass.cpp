@@ -5,6 +5,7 @@
 #include "kit/paths.h"
 #include "kit/payload_table.h"
 #include "messages/catalogue.h"
+#include "payload_digest.h"
 #include "platform/text.h"
 #include "presence.h"
 #include "replacement.h"
@@ -65,7 +66,11 @@ PassResult update_product(HINSTANCE instance, LPCSTR install_directory, BYTE rep
       return replaced ? PASS_REPLACED : PASS_NO_TARGET;
     }
     if (!payload_present) return PASS_FAILED;
+    // The payload stays held from its digest check until its copy is done.
+    HANDLE held = hold_verified_payload(instance, payload, i);
+    if (!held) return PASS_FAILED;
     int outcome = replace_if_newer(instance, payload, target, install_directory);
+    release_payload(held);
     if (outcome < 0) return PASS_FAILED;
     replaced += outcome;
   }

@@ -22,7 +22,9 @@ enum PassResult {
 //      reporting, else PASS_NO_TARGET, or PASS_REPLACED when an earlier
 //      pair was already replaced (so that the run does not say "No need to
 //      update." over a library it changed);
-//   4. a payload that cannot be opened ends the pass with PASS_FAILED;
+//   4. a payload that cannot be opened ends the pass with PASS_FAILED, and
+//      so does one whose bytes do not match the digest the executable
+//      carries for it; a matching payload stays held until step 6 is done;
 //   5. reads both FileVersion strings, payload first; either missing shows
 //      message 2 and ends the pass with PASS_FAILED;
 //   6. when the payload's string orders after the library's, replaces the

@@ -15,8 +15,10 @@
 // registry value and its two libraries' files; WinInit.ini; the
 // command-line tail; a small volume (0 none, 1 or 2 at an installation's
 // directory, 3 at the kit's) and its free bytes; the change to the disk
-// after which the power fails (0 never). A file is: present flag,
-// attributes, holder, version resource (see read_file).
+// after which the power fails (0 never); the payload digests built in (0
+// none, as the plain build, 1 those of the payloads, 2 with one pair's
+// digest wrong). A file is: present flag, attributes, holder, version
+// resource (see read_file).
 #include <map>
 #include <string>
 #include <tuple>
@@ -24,6 +26,7 @@
 #include "fuzz_input.h"
 #include "messages/catalogue.h"
 #include "run/run.h"
+#include "update/sha256.h"
 
 static const char *const PAYLOADS[2] = {"UPDATE.D_2", "UPDATE.D_1"};
 static const char *const LIBRARIES[2] = {"TrvAvc.dll", "TrvApi.dll"};
@@ -190,6 +193,15 @@ static std::string loosely(std::string path) {
   return path;
 }
 
+static std::string digest_of(const std::string &bytes) {
+  Sha256 hash;
+  sha256_begin(&hash);
+  sha256_add(&hash, reinterpret_cast<const BYTE *>(bytes.data()), static_cast<DWORD>(bytes.size()));
+  BYTE digest[SHA256_SIZE];
+  sha256_end(&hash, digest);
+  return std::string(reinterpret_cast<char *>(digest), SHA256_SIZE);
+}
+
 static bool starts_with(const std::string &text, const char *head) {
   return text.compare(0, std::strlen(head), head) == 0;
 }
@@ -318,6 +330,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const unsigned power_cut = in.byte();
   if (power_cut) sim::cut_power_after(static_cast<int>(power_cut));
 
+  // The digests a release build carries, in payload table order.
+  const unsigned binding = in.pick(3);
+  std::string digests[2];
+  if (binding) {
+    for (int pair = 0; pair < 2; ++pair) digests[pair] = digest_of(sim::bytes_of(kit + PAYLOADS[pair]));
+    if (binding == 2) digests[in.pick(2)][in.pick(SHA256_SIZE)] ^= 1;
+    sim::set_resource(10, "#1", digests[0] + digests[1]);
+  }
+
   // What the updater may name: its own path as recorded (the built-in
   // name when the module's does not fit), the payloads beside it, and the
   // libraries of the installations found.
@@ -408,6 +429,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FUZZ_CHECK(files.version_of(bytes.at(copied), payload_version));
     FUZZ_CHECK(files.version_of(bytes.at(permitted->second.library), library_version));
     FUZZ_CHECK(reference_newer(payload_version, library_version));
+    // With digests, only a payload that matches its own is ever copied.
+    if (binding) FUZZ_CHECK(digest_of(bytes.at(copied)) == digests[permitted->second]);
   }
 
   // Earlier lines of the Rename section stay, in order; only the

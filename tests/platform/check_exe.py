@@ -296,11 +296,25 @@ def check_run_time_names(program):
     return ", ".join(RUN_TIME_NAMES[1:]) + " looked up"
 
 
+def signature_size(data):
+    """Bytes of the Authenticode certificate table that signing appends after
+    the image (the security data directory holds its file offset and size);
+    0 unsigned."""
+    pe = pefile.PE(data=data, fast_load=True)
+    entry = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]]
+    offset, size = entry.VirtualAddress, entry.Size
+    return size if offset and offset + size == len(data) else 0
+
+
 def check_size(program):
-    size = len(program.data)
+    # The limit is the program's: a signature is not part of the image that
+    # Windows loads, and Windows 95 ignores it.
+    signature = signature_size(program.data)
+    size = len(program.data) - signature
     if size >= SIZE_LIMIT:
         raise Bad(f"{size} bytes, limit {SIZE_LIMIT}")
-    return f"{size} bytes (limit {SIZE_LIMIT})"
+    signed = f", plus a signature of {signature} bytes" if signature else ""
+    return f"{size} bytes (limit {SIZE_LIMIT}){signed}"
 
 
 def check_string_tables(program):
@@ -557,7 +571,7 @@ def mutants(program):
          patch(data, b"ADVAPI32.dll\0", b"KERNEL32.dll\0", "KERNEL32"), None),
         ("SetDefaultDllDirectories no longer looked up", "run-time lookups",
          patch(data, b"SetDefaultDllDirectories\0", b"SetDefaultDllDirectorieZ\0", "lookup"), None),
-        ("padding to the limit", "size", data + bytes(SIZE_LIMIT - len(data)), None),
+        ("padding to the limit", "size", data + bytes(max(1, SIZE_LIMIT - len(data))), None),
         ("Japanese text mangled", "string tables",
          patch(data, "アップデートが終了".encode("utf-16-le"), "?".encode("utf-16-le") * 9, "ja"), None),
         ("company name changed", "version resource",

@@ -118,25 +118,36 @@ TEST_F(RunTest, AnyCallThatFailsLeavesTheMachineInOrder) {
                                               "Files in use. Please stop application using TRAVEN-60.",
                                               "Update was succeeded.",
                                               "No need to update."};
-  auto machine = [&](DWORD family) {
+  // A release binds the payloads by their digests (SHA-256 of "MZ library 2.0").
+  const std::string digest =
+      "\x34\x83\x03\x05\xeb\x8b\xa9\xe4\xa1\xfc\x2a\x6e\xf6\x99\x7b\xb5\x4a\x69\xac\xba\x9b\x45\x5a\x53\x84\x47\x47\x34"
+      "\x90\xbc\x1f\x83";
+  auto machine = [&](DWORD family, bool release) {
     sim::reset();
     sim::set_platform(family);
     put_kit("2.0", "2.0");
     install(ZEL_KEY, "C:\\ZEL", "1.0", "3.0");
     install(TRAVEN_KEY, "C:\\T50", "1.0", "1.0");
+    if (release) {
+      sim::set_resource(10, "#1", digest + digest);
+    }
   };
-  for (DWORD family : {VER_PLATFORM_WIN32_NT, VER_PLATFORM_WIN32_WINDOWS}) {
-    machine(family);
+  for (int variant = 0; variant < 4; ++variant) {
+    const DWORD family = variant % 2 ? VER_PLATFORM_WIN32_WINDOWS : VER_PLATFORM_WIN32_NT;
+    const bool release = variant >= 2;
+    machine(family, release);
     run_with("/d");
+    ASSERT_EQ(std::vector<std::string>{"Update was succeeded."}, box_texts()) << "the digest above is stale";
     const int calls = sim::fallible_calls();
     ASSERT_GT(calls, 20);
-    RecordProperty("calls_family_" + std::to_string(family), calls);
+    RecordProperty("calls_family_" + std::to_string(family) + (release ? "_release" : ""), calls);
     for (int k = 1; k <= calls; ++k) {
-      machine(family);
+      machine(family, release);
       std::map<std::string, std::string> before;
       for (const std::string &path : sim::file_paths()) before[path] = sim::bytes_of(path);
       sim::fail_call(k, ERROR_ACCESS_DENIED);
-      const std::string where = "family " + std::to_string(family) + ", call " + std::to_string(k);
+      const std::string where =
+          "family " + std::to_string(family) + (release ? " release" : "") + ", call " + std::to_string(k);
       EXPECT_EQ(0, run_with("/d")) << where;
       const std::string failed = sim::failed_call();
       EXPECT_FALSE(failed.empty()) << where;

@@ -96,6 +96,12 @@ DWORD attributes_of(const std::string &path) {
 
 const std::vector<std::string> &pending_deletions() { return machine().pending_deletions; }
 
+bool tamper(const std::string &path, const std::string &bytes) {
+  if (open_check(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) return false;
+  find_file(path)->bytes = bytes;
+  return true;
+}
+
 }  // namespace sim
 
 // ---- kernel32 -------------------------------------------------------------
@@ -124,6 +130,39 @@ HANDLE WINAPI CreateFileA(LPCSTR given_name, DWORD access, DWORD share, LPSECURI
   machine().handles[value] = Handle{HandleKind::file, name, access, share};
   set_error(0);  // as XP's CreateFileA does on every successful open
   return reinterpret_cast<HANDLE>(value);
+}
+
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped) {
+  if (DWORD injected = enter("ReadFile")) {
+    if (read) *read = 0;
+    return fail(injected);
+  }
+  Machine &m = machine();
+  auto found = m.handles.find(reinterpret_cast<uintptr_t>(file));
+  if (found == m.handles.end() || found->second.kind != HandleKind::file) {
+    fault("ReadFile of a handle that is not an open file " + show(static_cast<const void *>(file)));
+    return fail(ERROR_INVALID_HANDLE);
+  }
+  Handle &h = found->second;
+  std::string line = "read " + h.name;
+  // Windows 9x demands the count; NT faults without it. Overlapped reads
+  // are not something the updater does.
+  DWORD error = 0;
+  if (!buffer || !read || overlapped) error = ERROR_INVALID_PARAMETER;
+  if (!error && !(h.access & GENERIC_READ)) error = ERROR_ACCESS_DENIED;
+  const File *data = error ? nullptr : find_file(h.name);
+  if (!error && !data) error = ERROR_FILE_NOT_FOUND;  // erased behind the system's back by a test
+  record(line, error == 0);
+  if (error) {
+    if (read) *read = 0;
+    return fail(error);
+  }
+  std::size_t left = h.position < data->bytes.size() ? data->bytes.size() - h.position : 0;
+  std::size_t count = size < left ? size : left;
+  std::memcpy(buffer, data->bytes.data() + h.position, count);
+  h.position += count;
+  *read = static_cast<DWORD>(count);
+  return TRUE;  // a read at the end succeeds with a count of 0
 }
 
 BOOL WINAPI SetFileAttributesA(LPCSTR given_name, DWORD attributes) {

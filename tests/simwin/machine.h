@@ -91,8 +91,8 @@ std::string alias_of(const std::string &path);
 
 // Everything the updater did to the file system and the registry, in
 // order, one line each:
-//   "open PATH", "read-version PATH", "attributes PATH 0xNN", "copy SRC > DST",
-//   "delete PATH", "move SRC > DST", "flush-buffers PATH",
+//   "open PATH", "read PATH", "read-version PATH", "attributes PATH 0xNN",
+//   "copy SRC > DST", "delete PATH", "move SRC > DST", "flush-buffers PATH",
 //   "move-at-restart PATH", "write-section FILE [SECTION]", "flush FILE"
 // Paths appear as the updater passed them. Failed calls are recorded too,
 // with " failed" appended. "read-version" stands for one read of a version
@@ -135,6 +135,12 @@ int disk_changes();  // since the reset
 // nothing, and the next restart() finds the cache lost.
 void cut_power_after(int nth);
 bool power_is_off();
+
+// Another process opens the file for writing, sharing everything, and
+// replaces its bytes. false, with nothing changed, when the system refuses
+// the open (a sharing violation while the updater holds it, a missing
+// file, a read-only one).
+bool tamper(const std::string &path, const std::string &bytes);
 
 // ---- Initialisation files -------------------------------------------------
 // Initialisation files are ordinary files of the simulated file system,
@@ -186,6 +192,11 @@ void set_message_languages(const std::vector<WORD> &languages);
 void set_administrator(bool administrator);
 void protect(const std::string &directory);
 void set_module_path(const std::string &path);  // may exceed MAX_PATH
+// A resource of the updater's own module (FindResourceA and the rest), for
+// instance the payload digests of a release: set_resource(10, "#1", bytes)
+// for RT_RCDATA id 1. Text names are found regardless of case, and "#N"
+// stands for the number N, as with Windows.
+void set_resource(WORD type, const std::string &name, const std::string &bytes);
 
 // ---- Libraries -----------------------------------------------------------
 // The system directory: the Windows directory's "system32" on the NT

@@ -66,6 +66,13 @@ struct Handle {
   std::string name;  // the file's path or the mutex's name ("" when unnamed)
   DWORD access;
   DWORD share;
+  std::size_t position = 0;  // of a file, for ReadFile
+};
+
+struct Resource {
+  WORD type;
+  std::string name;  // upper-cased, as the resource compiler stores it
+  std::string bytes;
 };
 
 // A failure armed by fail_call: counts down on every fallible call (of the
@@ -103,6 +110,7 @@ struct Machine {
   std::set<std::string> refusing_mutexes;  // foreign ones whose security refuses us
   std::map<std::string, int> own_mutexes;  // name to our open handles
   DWORD mutex_failure = 0;
+  std::vector<Resource> resources;  // of the updater's own module, besides its string tables
   std::set<void *> heap_blocks;
   std::set<void *> freed_blocks;
   bool heap_fails = false;

@@ -111,6 +111,7 @@ const std::map<DWORD, std::string> &english_messages() {
       {122, "The data area passed to a system call is too small.\r\n"},
       {183, "Cannot create a file when that file already exists.\r\n"},
       {206, "The filename or extension is too long.\r\n"},
+      {1392, "The file or directory is corrupted and unreadable.\r\n"},
       {1813, "The specified resource type cannot be found in the image file.\r\n"},
   };
   return texts;
@@ -131,6 +132,7 @@ const std::map<DWORD, std::string> &japanese_messages() {
       {122, "システム コールに渡されるデータ領域が小さすぎます。\r\n"},
       {183, "既に存在するファイルを作成することはできません。\r\n"},
       {206, "ファイル名または拡張子が長すぎます。\r\n"},
+      {1392, "ファイルまたはディレクトリが壊れているため、読み取ることができません。\r\n"},
       {1813, "指定されたリソースの種類がイメージ ファイルに見つかりません。\r\n"},
   };
   return texts;

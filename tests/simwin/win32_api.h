@@ -45,6 +45,9 @@ typedef HINSTANCE__ *HINSTANCE;
 typedef HINSTANCE HMODULE;
 struct HWND__;
 typedef HWND__ *HWND;
+struct HRSRC__;
+typedef HRSRC__ *HRSRC;
+typedef void *HGLOBAL;
 
 #define TRUE 1
 #define FALSE 0
@@ -82,6 +85,7 @@ typedef HWND__ *HWND;
 #define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
 #define ERROR_MR_MID_NOT_FOUND 317L
+#define ERROR_FILE_CORRUPT 1392L
 
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 #define OPEN_EXISTING 3u
@@ -102,6 +106,10 @@ typedef HWND__ *HWND;
 #define MOVEFILE_COPY_ALLOWED 2u
 #define MOVEFILE_DELAY_UNTIL_REBOOT 4u
 #define MOVEFILE_WRITE_THROUGH 8u
+
+#define MAKEINTRESOURCEA(i) ((LPSTR)(ULONG_PTR)(WORD)(i))
+#define IS_INTRESOURCE(p) (((ULONG_PTR)(p) >> 16) == 0)
+#define RT_RCDATA MAKEINTRESOURCEA(10)
 
 #define SYNCHRONIZE 0x00100000u
 #define MUTEX_ALL_ACCESS 0x1F0001u
@@ -137,6 +145,7 @@ typedef struct _OSVERSIONINFOA {
 } OSVERSIONINFOA, *LPOSVERSIONINFOA;
 
 typedef struct _SECURITY_ATTRIBUTES *LPSECURITY_ATTRIBUTES;
+typedef struct _OVERLAPPED *LPOVERLAPPED;
 
 // kernel32
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR name, DWORD size);
@@ -148,6 +157,7 @@ void WINAPI SetLastError(DWORD code);
 BOOL WINAPI IsDBCSLeadByte(BYTE value);
 HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes, DWORD disposition,
                           DWORD flags, HANDLE templ);
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped);
 DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD code, DWORD language, LPSTR buffer, DWORD size,
                             void *arguments);
 DWORD WINAPI FormatMessageW(DWORD flags, LPCVOID source, DWORD code, DWORD language, LPWSTR buffer, DWORD size,
@@ -174,6 +184,10 @@ UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
 HMODULE WINAPI LoadLibraryA(LPCSTR name);
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
 BOOL WINAPI FreeLibrary(HMODULE module);
+HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type);
+HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource);
+LPVOID WINAPI LockResource(HGLOBAL data);
+DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource);
 
 // advapi32
 LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD options, REGSAM access, PHKEY result);

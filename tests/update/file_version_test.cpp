@@ -1,36 +1,62 @@
 #include "update/file_version.h"
 
+#include <cctype>
 #include <cstring>
 #include <functional>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "machine_fixture.h"
 
+#ifndef VERSION_ORDER_CASES
+#error "VERSION_ORDER_CASES must name the table of version order cases"
+#endif
+
+// One quoted text of the case table, with its \xNN, \\ and \" escapes.
+static bool parse_quoted(const char *&at, std::string &text) {
+  while (*at == ' ' || *at == '\t') ++at;
+  if (*at++ != '"') return false;
+  text.clear();
+  for (; *at && *at != '"'; ++at) {
+    if (*at != '\\') {
+      text += *at;
+    } else if (at[1] == 'x' && std::isxdigit(static_cast<unsigned char>(at[2])) &&
+               std::isxdigit(static_cast<unsigned char>(at[3]))) {
+      text += static_cast<char>(std::stoi(std::string(at + 2, 2), nullptr, 16));
+      at += 3;
+    } else if (at[1] == '\\' || at[1] == '"') {
+      text += *++at;
+    } else {
+      return false;
+    }
+  }
+  return *at++ == '"';
+}
+
+// The table is shared with the release kit's tests, whose preview must
+// order texts exactly as the updater does.
 TEST(VersionOrder, ComparesTextNotNumbers) {
-  struct Case {
-    const char *payload, *installed;
-    bool newer;
-  } const cases[] = {
-      {"9.0", "10.0", true},
-      {"10.0", "9.0", false},
-      {"1.01.002", "1.01.010", false},
-      {"1.01.010", "1.01.002", true},
-      {"2.0a", "2.0", true},
-      {"2.0", "2.0a", false},
-      {"1.00.A", "1.00.a", false},
-      {"1.00.a", "1.00.A", false},
-      {"1.0", "1.0", false},
-      {"", "", false},
-      {"1", "", true},
-      {"B", "a", true},
-      // Only A-Z fold; bytes above 0x7f compare unsigned.
-      {"\xe9", "z", true},
-      {"[", "a", false},
-      {"\xc9", "\xe9", false},
-  };
-  for (const Case &c : cases)
-    EXPECT_EQ(c.newer, is_newer(c.payload, c.installed) != 0) << c.payload << " vs " << c.installed;
+  std::ifstream table(VERSION_ORDER_CASES);
+  ASSERT_TRUE(table) << VERSION_ORDER_CASES;
+  std::string line;
+  int cases = 0;
+  for (int number = 1; std::getline(table, line); ++number) {
+    if (line.empty() || line[0] == '#') continue;
+    const char *at = line.c_str();
+    std::string payload, installed;
+    ASSERT_TRUE(parse_quoted(at, payload) && parse_quoted(at, installed)) << "line " << number << ": " << line;
+    std::string verdict, extra;
+    std::istringstream rest(at);
+    rest >> verdict >> extra;
+    ASSERT_TRUE(extra.empty()) << "line " << number << ": " << line;
+    ASSERT_TRUE(verdict == "newer" || verdict == "not-newer") << "line " << number << ": " << line;
+    EXPECT_EQ(verdict == "newer", is_newer(payload.c_str(), installed.c_str()) != 0)
+        << "line " << number << ": " << line;
+    ++cases;
+  }
+  EXPECT_GT(cases, 20);
 }
 
 class FileVersionTest : public MachineTest {

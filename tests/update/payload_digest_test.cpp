@@ -1,0 +1,221 @@
+#include "update/payload_digest.h"
+
+#include <algorithm>
+#include <string>
+
+#include "kit/own_path.h"
+#include "machine_fixture.h"
+#include "run/run.h"
+#include "update/sha256.h"
+#include "update/update_pass.h"
+
+static std::string hex(const BYTE *bytes, int size) {
+  static const char digits[] = "0123456789abcdef";
+  std::string text;
+  for (int i = 0; i < size; ++i) text += std::string{digits[bytes[i] >> 4], digits[bytes[i] & 15]};
+  return text;
+}
+
+// The message fed in pieces of the given sizes in turn, so that blocks are
+// filled across calls.
+static std::string sha256_hex(const std::string &message, std::vector<DWORD> pieces = {0xFFFFFFFFu}) {
+  Sha256 hash;
+  sha256_begin(&hash);
+  const BYTE *at = reinterpret_cast<const BYTE *>(message.data());
+  DWORD left = static_cast<DWORD>(message.size());
+  for (std::size_t i = 0; left; ++i) {
+    DWORD piece = pieces[i % pieces.size()] < left ? pieces[i % pieces.size()] : left;
+    EXPECT_EQ(1, sha256_add(&hash, at, piece));
+    at += piece;
+    left -= piece;
+  }
+  BYTE digest[SHA256_SIZE];
+  sha256_end(&hash, digest);
+  return hex(digest, SHA256_SIZE);
+}
+
+// FIPS 180-2, appendix B, and the NIST examples for SHA-256.
+TEST(Sha256, PublishedTestVectors) {
+  EXPECT_EQ("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad", sha256_hex("abc"));
+  EXPECT_EQ("248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1",
+            sha256_hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"));
+  const std::string million(1000000, 'a');
+  EXPECT_EQ("cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0", sha256_hex(million));
+  EXPECT_EQ("cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0",
+            sha256_hex(million, {1, 63, 64, 65, 999}));
+  EXPECT_EQ("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855", sha256_hex(""));
+  EXPECT_EQ(
+      "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1",
+      sha256_hex("abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnop"
+                 "qrstnopqrstu"));
+}
+
+// Where the padding and the length need a block of their own, or not.
+TEST(Sha256, LengthsAroundTheBlockEnd) {
+  const char *const expected[] = {
+      "463eb28e72f82e0a96c0a4cc53690c571281131f672aa229e0d45ae59b598b59",  // 55
+      "da2ae4d6b36748f2a318f23e7ab1dfdf45acdc9d049bd80e59de82a60895f562",  // 56
+      "29af2686fd53374a36b0846694cc342177e428d1647515f078784d69cdb9e488",  // 63
+      "fdeab9acf3710362bd2658cdc9a29e8f9c757fcf9811603a8c447cd1d9151108",  // 64
+      "4bfd2c8b6f1eec7a2afeb48b934ee4b2694182027e6d0fc075074f2fabb31781",  // 65
+      "da18797ed7c3a777f0847f429724a2d8cd5138e6ed2895c3fa1a6d39d18f7ec6",  // 119
+      "f52b23db1fbb6ded89ef42a23ce0c8922c45f25c50b568a93bf1c075420bbb7c",  // 120
+  };
+  const int lengths[] = {55, 56, 63, 64, 65, 119, 120};
+  for (int i = 0; i < 7; ++i) {
+    std::string message;
+    for (int b = 0; b < lengths[i]; ++b) message += static_cast<char>(b);
+    EXPECT_EQ(expected[i], sha256_hex(message)) << lengths[i];
+  }
+}
+
+TEST(Sha256, MessagesOf4GBAreRefused) {
+  Sha256 hash;
+  sha256_begin(&hash);
+  hash.length = 0xFFFFFFF0u;  // as if that much had been added
+  const BYTE bytes[16] = {};
+  EXPECT_EQ(0, sha256_add(&hash, bytes, 16));
+  EXPECT_EQ(0xFFFFFFF0u, hash.length);
+  EXPECT_EQ(1, sha256_add(&hash, bytes, 15));
+  EXPECT_EQ(0xFFFFFFFFu, hash.length);
+}
+
+class PayloadDigestTest : public MachineTest {
+ protected:
+  static std::string digest_of(const std::string &bytes) {
+    Sha256 hash;
+    sha256_begin(&hash);
+    sha256_add(&hash, reinterpret_cast<const BYTE *>(bytes.data()), static_cast<DWORD>(bytes.size()));
+    BYTE digest[SHA256_SIZE];
+    sha256_end(&hash, digest);
+    return std::string(reinterpret_cast<char *>(digest), SHA256_SIZE);
+  }
+  // The executable as a release builds it: the digests of the payloads as
+  // they lie in the kit now, in payload table order.
+  static std::string digests() {
+    return digest_of(sim::bytes_of("C:\\KIT\\UPDATE.D_2")) + digest_of(sim::bytes_of("C:\\KIT\\UPDATE.D_1"));
+  }
+  static void bind_payloads() { sim::set_resource(10, "#1", digests()); }
+  static int run_updater() {
+    char tail[] = "";
+    return run(INSTANCE, 0, tail, SW_SHOWDEFAULT);
+  }
+  static int count(const std::string &line) {
+    int n = 0;
+    for (const auto &entry : sim::journal()) n += entry == line;
+    return n;
+  }
+  void SetUp() override {
+    MachineTest::SetUp();
+    sim::set_module_path(EXE);
+    record_own_path(INSTANCE);
+    put_kit("2.0", "2.0");
+    // Payloads that differ, so that a digest checked against the wrong one shows.
+    for (const char *name : {"UPDATE.D_2", "UPDATE.D_1"}) {
+      sim::put_file(std::string(KIT) + name, std::string("MZ payload ") + name);
+      sim::set_file_version(std::string(KIT) + name, "2.0");
+    }
+    install(TRAVEN_KEY, "C:\\T50", "1.0", "1.0");
+  }
+};
+
+TEST_F(PayloadDigestTest, PlainBuildTakesThePayloadsAsTheyAre) {
+  sim::put_file("C:\\KIT\\UPDATE.D_2", "MZ payload, changed in transit");
+  sim::set_file_version("C:\\KIT\\UPDATE.D_2", "2.0");
+  run_updater();
+  EXPECT_EQ(std::vector<std::string>{"Update was succeeded."}, box_texts());
+  EXPECT_EQ(0, count("read C:\\KIT\\UPDATE.D_2"));
+  EXPECT_EQ(1, count("open C:\\KIT\\UPDATE.D_2")) << "only the presence check opens it";
+  EXPECT_EQ(0, sim::open_handles());
+}
+
+TEST_F(PayloadDigestTest, MatchingPayloadsAreHashedBeforeUseAndCopied) {
+  bind_payloads();
+  run_updater();
+  EXPECT_EQ(std::vector<std::string>{"Update was succeeded."}, box_texts());
+  EXPECT_EQ(sim::bytes_of("C:\\KIT\\UPDATE.D_1"), sim::bytes_of("C:\\T50\\TrvApi.dll"));
+  // Read to the end before the version resource is looked at.
+  const auto &journal = sim::journal();
+  auto first = [&](const std::string &line) {
+    return std::find(journal.begin(), journal.end(), line) - journal.begin();
+  };
+  EXPECT_EQ(2, count("read C:\\KIT\\UPDATE.D_2"));  // the bytes, then the end
+  EXPECT_LT(first("read C:\\KIT\\UPDATE.D_2"), first("read-version C:\\KIT\\UPDATE.D_2"));
+  EXPECT_LT(first("read C:\\KIT\\UPDATE.D_1"), first("read-version C:\\KIT\\UPDATE.D_1"));
+  EXPECT_EQ(0, sim::open_handles());
+}
+
+TEST_F(PayloadDigestTest, PayloadChangedByOneByteIsRefusedAsCorrupt) {
+  bind_payloads();
+  std::string bytes = sim::bytes_of("C:\\KIT\\UPDATE.D_1");
+  bytes[3] ^= 1;
+  ASSERT_TRUE(sim::tamper("C:\\KIT\\UPDATE.D_1", bytes));
+  sim::set_file_version("C:\\KIT\\UPDATE.D_1", "2.0");
+  EXPECT_EQ(PASS_FAILED, update_product(INSTANCE, "C:\\T50", 1));
+  EXPECT_EQ(
+      std::vector<std::string>{"The file or directory is corrupted and unreadable.\r\n  \n\n[ C:\\KIT\\UPDATE.D_1  ]"},
+      box_texts());
+  EXPECT_EQ(sim::bytes_of("C:\\KIT\\UPDATE.D_2"), sim::bytes_of("C:\\T50\\TrvAvc.dll"))
+      << "the first pair went through";
+  EXPECT_EQ("MZ library 1.0", sim::bytes_of("C:\\T50\\TrvApi.dll"));
+  EXPECT_EQ(0, count("read-version C:\\KIT\\UPDATE.D_1")) << "a refused payload is never used";
+  EXPECT_EQ(0, sim::open_handles());
+}
+
+TEST_F(PayloadDigestTest, DigestsAreBoundInPayloadTableOrder) {
+  // Swapped digests refuse the first payload; digests that stop short
+  // refuse the payload whose digest is missing.
+  const std::string both = digests();
+  sim::set_resource(10, "#1", both.substr(SHA256_SIZE) + both.substr(0, SHA256_SIZE));
+  EXPECT_EQ(PASS_FAILED, update_product(INSTANCE, "C:\\T50", 1));
+  EXPECT_EQ(
+      std::vector<std::string>{"The file or directory is corrupted and unreadable.\r\n  \n\n[ C:\\KIT\\UPDATE.D_2  ]"},
+      box_texts());
+
+  sim::reset();
+  SetUp();
+  sim::set_resource(10, "#1", both.substr(0, 2 * SHA256_SIZE - 1));
+  run_updater();
+  EXPECT_EQ(
+      std::vector<std::string>{"The file or directory is corrupted and unreadable.\r\n  \n\n[ C:\\KIT\\UPDATE.D_1  ]"},
+      box_texts());
+  EXPECT_EQ(sim::bytes_of("C:\\KIT\\UPDATE.D_2"), sim::bytes_of("C:\\T50\\TrvAvc.dll"));
+  EXPECT_EQ("MZ library 1.0", sim::bytes_of("C:\\T50\\TrvApi.dll"));
+}
+
+TEST_F(PayloadDigestTest, PayloadIsHeldFromTheCheckUntilItsCopyHasFinished) {
+  bind_payloads();
+  bool tried = false;
+  sim::on_call("CopyFileA", [&] {
+    if (tried) return;
+    tried = true;
+    EXPECT_FALSE(sim::tamper("C:\\KIT\\UPDATE.D_2", "MZ something else"));
+    EXPECT_FALSE(DeleteFileA("C:\\KIT\\UPDATE.D_2"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+  });
+  run_updater();
+  EXPECT_TRUE(tried);
+  EXPECT_EQ(std::vector<std::string>{"Update was succeeded."}, box_texts());
+  EXPECT_EQ("MZ payload UPDATE.D_2", sim::bytes_of("C:\\T50\\TrvAvc.dll"));
+  EXPECT_TRUE(sim::tamper("C:\\KIT\\UPDATE.D_2", "MZ something else")) << "released after the pass";
+}
+
+TEST_F(PayloadDigestTest, PayloadThatCannotBeReadIsReportedWithTheReason) {
+  bind_payloads();
+  sim::hold("C:\\KIT\\UPDATE.D_2", sim::Hold::exclusive);
+  run_updater();
+  EXPECT_EQ(std::vector<std::string>{"The process cannot access the file because it is being used by another "
+                                     "process.\r\n  \n\n[ C:\\KIT\\UPDATE.D_2  ]"},
+            box_texts());
+
+  sim::reset();
+  SetUp();
+  bind_payloads();
+  sim::fail_call(1, ERROR_NOT_ENOUGH_MEMORY, "ReadFile");
+  run_updater();
+  EXPECT_EQ(std::vector<std::string>{"Not enough storage is available to process this command.\r\n  \n\n[ "
+                                     "C:\\KIT\\UPDATE.D_2  ]"},
+            box_texts());
+  EXPECT_EQ("MZ library 1.0", sim::bytes_of("C:\\T50\\TrvAvc.dll"));
+  EXPECT_EQ(0, sim::open_handles());
+}
