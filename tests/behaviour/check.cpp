@@ -13,6 +13,7 @@ int g_count = 0;
 Tally g_tally;
 int g_nine_x = 0;
 int g_japanese = 0;
+int g_western = 0;
 
 }  // namespace
 
@@ -24,12 +25,14 @@ int check_count() { return g_count; }
 const Check &check_at(int index) { return g_checks[index]; }
 Tally &tally() { return g_tally; }
 
-void set_mode(int nine_x, int japanese) {
+void set_mode(int nine_x, int japanese, int western_code_page) {
   g_nine_x = nine_x;
   g_japanese = japanese;
+  g_western = japanese && western_code_page;
 }
 int nine_x_family() { return g_nine_x; }
 int japanese() { return g_japanese; }
+int western_code_page() { return g_western; }
 
 int check_ok(const char *file, int line, int condition, const char *format, ...) {
   if (condition) {

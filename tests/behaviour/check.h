@@ -53,6 +53,9 @@ int check_broken(const char *file, int line, int condition);
 // The mode a check runs in.
 int nine_x_family();  // 1 on Windows 95, 98 and Me
 int japanese();       // 1 when the user interface language is Japanese
+// 1 for a Japanese interface over a western code page (1252): a Japanese
+// language pack on a western system.
+int western_code_page();
 
 // ---- Registration ------------------------------------------------------------
 typedef void (*CheckFunction)(void);
@@ -79,7 +82,7 @@ struct Tally {
   int broken;  // passed through a broken() that held
 };
 Tally &tally();
-void set_mode(int nine_x, int japanese);
+void set_mode(int nine_x, int japanese, int western_code_page);
 void set_current_check(const char *name);  // names the scratch folder and key
 // The runner shows failures and notes in its own way.
 void report_failure(const char *file, int line, const char *message);

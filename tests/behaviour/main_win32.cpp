@@ -56,9 +56,10 @@ int main(int argc, char **argv) {
   GetVersionExA(&version);
   const int nine_x = version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
   const LANGID language = GetUserDefaultUILanguage();
-  set_mode(nine_x, PRIMARYLANGID(language) == LANG_JAPANESE);
+  set_mode(nine_x, PRIMARYLANGID(language) == LANG_JAPANESE, GetACP() != 932);
   fprintf(g_out, "mode: %s %s (Windows %lu.%lu, interface language 0x%04x, ANSI code page %u)\n", nine_x ? "9x" : "nt",
-          japanese() ? "ja" : "en", version.dwMajorVersion, version.dwMinorVersion, language, GetACP());
+          japanese() ? (western_code_page() ? "ja-ui" : "ja") : "en", version.dwMajorVersion, version.dwMinorVersion,
+          language, GetACP());
 
   int failed_checks = 0;
   for (int i = 0; i < check_count(); ++i) {

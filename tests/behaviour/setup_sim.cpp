@@ -37,10 +37,11 @@ void begin_machine(const char *) {
   sim::reset();
   sim::set_platform(nine_x_family() ? VER_PLATFORM_WIN32_WINDOWS : VER_PLATFORM_WIN32_NT);
   // A Japanese Windows speaks Japanese, has Japanese regional settings and
-  // code page 932, as the Wine machines of the Japanese modes do.
+  // code page 932, as the Wine machines of the Japanese modes do; a Japanese
+  // language pack on a western system speaks Japanese over code page 1252.
   sim::set_ui_language(japanese() ? 1041 : 1033);
-  sim::set_regional_language(japanese() ? 1041 : 1033);
-  sim::set_code_page(japanese() ? 932 : 1252);
+  sim::set_regional_language(japanese() && !western_code_page() ? 1041 : 1033);
+  sim::set_code_page(japanese() && !western_code_page() ? 932 : 1252);
   sim::set_module_path(MODULE_PATH);
   sim::put_file(MODULE_PATH, "MZ behaviour checks");
   sim::hold(MODULE_PATH, sim::Hold::module);

@@ -12,11 +12,35 @@ static const char SUCCEEDED_JA[] =
 
 static const DWORD FROM_SYSTEM = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
 
+// What a Japanese text becomes in a western code page: LoadStringA and
+// FormatMessageA convert from Unicode, and every character the code page
+// lacks comes out as "?". The text is given in code page 932.
+static void as_question_marks(const char *japanese_text, char *converted) {
+  for (const char *c = japanese_text; *c; ++c) {
+    if (static_cast<BYTE>(*c) >= 0x80) {
+      *converted++ = '?';
+      ++c;  // every non-ASCII character of these texts is double-byte
+    } else {
+      *converted++ = *c;
+    }
+  }
+  *converted = 0;
+}
+
+// The text the interface language gives, as the ANSI code page carries it.
+static const char *in_code_page(const char *english, const char *japanese_text, char *converted) {
+  if (!japanese()) return english;
+  if (!western_code_page()) return japanese_text;
+  as_question_marks(japanese_text, converted);
+  return converted;
+}
+
 CHECK(string_table_follows_the_interface_language) {
   char buffer[128];
   memset(buffer, '#', sizeof buffer);
   int length = LoadStringA(own_instance(), 5, buffer, sizeof buffer);
-  const char *expected = japanese() ? SUCCEEDED_JA : SUCCEEDED_EN;
+  char converted[128];
+  const char *expected = in_code_page(SUCCEEDED_EN, SUCCEEDED_JA, converted);
   ok(length == static_cast<int>(strlen(expected)) && strcmp(buffer, expected) == 0, "id 5: %d, %s\n", length, buffer);
 }
 
@@ -32,7 +56,9 @@ CHECK(string_table_text_is_cut_whole_characters_only) {
   char buffer[16];
   memset(buffer, '#', sizeof buffer);
   int length = LoadStringA(own_instance(), 5, buffer, 4);
-  if (japanese()) {
+  if (western_code_page()) {
+    ok(length == 3 && strcmp(buffer, "???") == 0, "cut Japanese in a western code page: %d, %s\n", length, buffer);
+  } else if (japanese()) {
     // Three bytes of room take one double-byte character, not one and a half.
     ok(length == 2 && strcmp(buffer, "\x83\x41") == 0, "cut Japanese: %d, %s\n", length, buffer);
   } else {
@@ -48,7 +74,8 @@ static void check_error_text(DWORD code, const char *english, const char *japane
   char buffer[256];
   memset(buffer, '#', sizeof buffer);
   DWORD length = FormatMessageA(FROM_SYSTEM, NULL, code, LANG_USER_DEFAULT, buffer, sizeof buffer, NULL);
-  const char *expected = japanese() ? japanese_text : english;
+  char converted[256];
+  const char *expected = in_code_page(english, japanese_text, converted);
   char with_break[256];
   strcpy(with_break, expected);
   strcat(with_break, "\r\n");
@@ -93,4 +120,26 @@ CHECK(error_text_that_does_not_fit_is_not_written) {
   ok(buffer[0] == '#', "the buffer is untouched: 0x%02x\n", static_cast<BYTE>(buffer[0]));
   DWORD fitting = FormatMessageA(FROM_SYSTEM, NULL, ERROR_ACCESS_DENIED, LANG_USER_DEFAULT, buffer, length + 1, NULL);
   ok(fitting == length && buffer[length] == 0, "room for the terminator: %u\n", fitting);
+}
+
+// Only the Unicode form tells whether the code page could carry a system
+// text: WideCharToMultiByte says when it had to put in its default
+// character. Windows 9x has FormatMessageW only as a stub (Wine's 98 mode
+// implements it).
+CHECK(system_text_in_unicode_tells_what_the_code_page_loses) {
+  WCHAR wide[256];
+  SetLastError(0xdeadbeef);
+  DWORD length = FormatMessageW(FROM_SYSTEM, NULL, ERROR_FILE_NOT_FOUND, LANG_USER_DEFAULT, wide, 256, NULL);
+  if (nine_x_family()) {
+    ok((length == 0 && GetLastError() == ERROR_CALL_NOT_IMPLEMENTED) || broken(length > 0), "9x: %u, error %u\n",
+       length, GetLastError());
+    return;
+  }
+  if (!ok(length > 2, "FormatMessageW: %u, error %u\n", length, GetLastError())) return;
+  char ansi[512];
+  BOOL lost = FALSE;
+  int converted = WideCharToMultiByte(CP_ACP, 0, wide, -1, ansi, sizeof ansi, NULL, &lost);
+  ok(converted > 0, "converted: error %u\n", GetLastError());
+  ok(!lost == !western_code_page(), "default character used: %d\n", lost);
+  ok(strcmp(ansi + strlen(ansi) - 2, "\r\n") == 0, "the text ends in a line break: %s\n", ansi);
 }
