@@ -431,7 +431,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FUZZ_CHECK(files.version_of(bytes.at(permitted->second.library), library_version));
     FUZZ_CHECK(reference_newer(payload_version, library_version));
     // With digests, only a payload that matches its own is ever copied.
-    if (binding) FUZZ_CHECK(digest_of(bytes.at(copied)) == digests[permitted->second]);
+    if (binding) FUZZ_CHECK(digest_of(bytes.at(copied)) == digests[permitted->second.pair]);
   }
 
   // Earlier lines of the Rename section stay, in order; only the
