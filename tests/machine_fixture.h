@@ -7,14 +7,23 @@
 #include <string>
 #include <vector>
 
+#include "kit_names.h"
 #include "simwin/machine.h"
 
 inline HINSTANCE const INSTANCE = reinterpret_cast<HINSTANCE>(0x400000);
 
 inline const char KIT[] = "C:\\KIT\\";
-inline const char EXE[] = "C:\\KIT\\TRV60UPDATE.EXE";
+inline const std::string EXE = KIT + UPDATER;
 inline const char ZEL_KEY[] = "SOFTWARE\\Quenvor\\PELLAXION\\ZEL";
 inline const char TRAVEN_KEY[] = "SOFTWARE\\Quenvor\\TRAVEN-50";
+
+// A file of an installation directory, given with or without its closing '\'
+// (so not for one that ends in a double-byte character whose second byte is 0x5C).
+inline std::string file_in(const std::string &directory, const std::string &name) {
+  return directory + (!directory.empty() && directory.back() == '\\' ? "" : "\\") + name;
+}
+inline std::string avc_in(const std::string &directory) { return file_in(directory, AVC_LIBRARY); }
+inline std::string api_in(const std::string &directory) { return file_in(directory, API_LIBRARY); }
 
 class MachineTest : public ::testing::Test {
  protected:
@@ -30,20 +39,19 @@ class MachineTest : public ::testing::Test {
     sim::put_file(path, "MZ library " + version);
     sim::set_file_version(path, version);
   }
-  // The updater with its two payloads: UPDATE.D_2 (TrvAvc.dll) and UPDATE.D_1 (TrvApi.dll).
+  // The updater with its two payloads, the new libraries at these versions.
   static void put_kit(const std::string &avc_version, const std::string &api_version) {
     sim::put_file(EXE, "MZ updater");
     sim::hold(EXE, sim::Hold::module);
-    put_library(std::string(KIT) + "UPDATE.D_2", avc_version);
-    put_library(std::string(KIT) + "UPDATE.D_1", api_version);
+    put_library(KIT + AVC_PAYLOAD, avc_version);
+    put_library(KIT + API_PAYLOAD, api_version);
   }
   static void install(const char *key, const std::string &directory, const std::string &avc_version,
                       const std::string &api_version) {
     sim::set_string(key, std::string(key) == ZEL_KEY ? "InstallDir" : "Path", directory);
     sim::make_dir(directory);
-    std::string slash = directory.back() == '\\' ? "" : "\\";
-    if (!avc_version.empty()) put_library(directory + slash + "TrvAvc.dll", avc_version);
-    if (!api_version.empty()) put_library(directory + slash + "TrvApi.dll", api_version);
+    if (!avc_version.empty()) put_library(avc_in(directory), avc_version);
+    if (!api_version.empty()) put_library(api_in(directory), api_version);
   }
   static std::vector<std::string> box_texts() {
     std::vector<std::string> texts;

@@ -15,7 +15,7 @@ class CleanupTest : public MachineTest {
     record_own_path(INSTANCE);
   }
   static bool kit_left() {
-    return sim::exists(EXE) || sim::exists("C:\\KIT\\UPDATE.D_1") || sim::exists("C:\\KIT\\UPDATE.D_2");
+    return sim::exists(EXE) || sim::exists(KIT + API_PAYLOAD) || sim::exists(KIT + AVC_PAYLOAD);
   }
   static void use_9x() { sim::set_platform(VER_PLATFORM_WIN32_WINDOWS); }
   static void put_wininit(const std::string &text) { sim::put_file("C:\\WINDOWS\\WinInit.ini", text); }
@@ -25,8 +25,8 @@ class CleanupTest : public MachineTest {
 TEST_F(CleanupTest, NtSchedulesTheRunningExecutableAndDeletesThePayloads) {
   EXPECT_EQ(1, remove_self());
   EXPECT_EQ(std::vector<std::string>{EXE}, sim::pending_deletions());
-  EXPECT_FALSE(sim::exists("C:\\KIT\\UPDATE.D_2"));
-  EXPECT_FALSE(sim::exists("C:\\KIT\\UPDATE.D_1"));
+  EXPECT_FALSE(sim::exists(KIT + AVC_PAYLOAD));
+  EXPECT_FALSE(sim::exists(KIT + API_PAYLOAD));
   EXPECT_EQ("", sim::wininit_text());
   sim::restart();
   EXPECT_FALSE(kit_left());
@@ -34,11 +34,11 @@ TEST_F(CleanupTest, NtSchedulesTheRunningExecutableAndDeletesThePayloads) {
 
 TEST_F(CleanupTest, NineXWritesOneNulLineForTheRunningExecutable) {
   use_9x();
-  sim::put_file("C:\\KIT\\UPDATE.D_1", "read-only", FILE_ATTRIBUTE_READONLY);
+  sim::put_file(KIT + API_PAYLOAD, "read-only", FILE_ATTRIBUTE_READONLY);
   remove_self();
   EXPECT_TRUE(sim::pending_deletions().empty());
   EXPECT_EQ(std::vector<std::string>{"Nul=C:\\KIT\\TRV60U~1.EXE"}, sim::wininit_section("Rename"));
-  EXPECT_FALSE(sim::exists("C:\\KIT\\UPDATE.D_1"));
+  EXPECT_FALSE(sim::exists(KIT + API_PAYLOAD));
   EXPECT_TRUE(journal_has("flush C:\\WINDOWS\\WinInit.ini"));
   sim::restart();
   EXPECT_FALSE(kit_left());
@@ -46,7 +46,7 @@ TEST_F(CleanupTest, NineXWritesOneNulLineForTheRunningExecutable) {
 
 TEST_F(CleanupTest, NineXNamesALongPathByItsShortForm) {
   use_9x();
-  const std::string exe = "C:\\Program Files\\Update Kit\\TRV60UPDATE.EXE";
+  const std::string exe = "C:\\Program Files\\Update Kit\\" + UPDATER;
   sim::put_file("C:\\Program Files\\Update Kit\\TRV60UPDATE1.EXE", "an earlier one");
   sim::put_file(exe, "MZ");
   sim::hold(exe, sim::Hold::module);
@@ -117,7 +117,7 @@ TEST_F(CleanupTest, SectionWithoutRoomIsLeftExactlyAsItWas) {
     }
     text += "Nul=C:\\" + std::string(filled - read_size - 8, 'X') + "\r\n";
     put_wininit(text);
-    schedule_deletion_in_wininit("C:\\KIT\\TRV60UPDATE.EXE");
+    schedule_deletion_in_wininit(EXE.c_str());
     EXPECT_EQ(text, sim::wininit_text()) << filled;
   }
 }
@@ -168,9 +168,10 @@ TEST_F(CleanupTest, NameThatWindowsWouldRewriteIsNeverDeletedNorScheduled) {
   // A middle component that ends in a blank is kept by Windows, but the
   // clean-up does not rely on that.
   sim::reset();
-  sim::put_file("C:\\KIT \\UPDATE.D_2", "payload");
-  remove_file("C:\\KIT \\UPDATE.D_2", VER_PLATFORM_WIN32_NT);
-  EXPECT_TRUE(sim::exists("C:\\KIT \\UPDATE.D_2"));
+  const std::string beside_blank = "C:\\KIT \\" + AVC_PAYLOAD;
+  sim::put_file(beside_blank, "payload");
+  remove_file(beside_blank.c_str(), VER_PLATFORM_WIN32_NT);
+  EXPECT_TRUE(sim::exists(beside_blank));
 }
 
 TEST_F(CleanupTest, NineXLineThatWouldNotReadBackIsNeverWritten) {
@@ -189,7 +190,7 @@ TEST_F(CleanupTest, NineXLineThatWouldNotReadBackIsNeverWritten) {
 TEST_F(CleanupTest, NothingIsRemovedWithoutThePlatformVersion) {
   sim::fail_version_query();
   EXPECT_EQ(0, remove_self());
-  EXPECT_TRUE(sim::exists(EXE) && sim::exists("C:\\KIT\\UPDATE.D_1") && sim::exists("C:\\KIT\\UPDATE.D_2"));
+  EXPECT_TRUE(sim::exists(EXE) && sim::exists(KIT + API_PAYLOAD) && sim::exists(KIT + AVC_PAYLOAD));
   EXPECT_TRUE(sim::pending_deletions().empty());
 }
 
@@ -208,7 +209,7 @@ TEST_F(CleanupTest, SwitchCleansUpAfterEveryOutcome) {
   EXPECT_EQ(std::vector<std::string>{"Update was succeeded."}, box_texts());
   sim::restart();
   EXPECT_FALSE(kit_left());
-  EXPECT_TRUE(sim::exists("C:\\T50\\TrvAvc.dll") && sim::exists("C:\\T50\\TrvApi.dll"));
+  EXPECT_TRUE(sim::exists(avc_in("C:\\T50")) && sim::exists(api_in("C:\\T50")));
 
   // A failed pass, on the 9x family: the presence check meets the library
   // in use.
@@ -216,10 +217,11 @@ TEST_F(CleanupTest, SwitchCleansUpAfterEveryOutcome) {
   use_9x();
   put_kit("2.0", "2.0");
   install(TRAVEN_KEY, "C:\\T50", "1.0", "1.0");
-  sim::hold("C:\\T50\\TrvAvc.dll", sim::Hold::module);
+  sim::hold(avc_in("C:\\T50"), sim::Hold::module);
   run_with("/D");
   EXPECT_EQ(std::vector<std::string>{"The process cannot access the file because it is being used by another "
-                                     "process.\r\n  \n\n[ C:\\T50\\TrvAvc.dll  ]"},
+                                     "process.\r\n  \n\n[ C:\\T50\\" +
+                                     AVC_LIBRARY + "  ]"},
             box_texts());
   sim::restart();
   EXPECT_FALSE(kit_left());
@@ -230,5 +232,5 @@ TEST_F(CleanupTest, WithoutTheSwitchNothingIsRemoved) {
   run_with("");
   EXPECT_FALSE(journal_has("delete " + std::string(EXE)));
   sim::restart();
-  EXPECT_TRUE(sim::exists(EXE) && sim::exists("C:\\KIT\\UPDATE.D_1") && sim::exists("C:\\KIT\\UPDATE.D_2"));
+  EXPECT_TRUE(sim::exists(EXE) && sim::exists(KIT + API_PAYLOAD) && sim::exists(KIT + AVC_PAYLOAD));
 }

@@ -6,7 +6,7 @@
  * The job file is UTF-8, one "key=value" per line, so that non-ASCII paths
  * never travel through Wine's argv conversion:
  *   log=C:\e2e\boxes.jsonl    where the JSON-lines record goes (UTF-8)
- *   cmd="C:\dir\TRV60UPDATE.EXE" /d
+ *   cmd="C:\dir\PROGRAM.EXE" /d
  *   cwd=C:\windows            current directory of the child (optional)
  *   pause=1                   before pressing OK on box 1, create ...
  *   flag=C:\e2e\shot.flag     ... this file and wait until it is removed

@@ -1,5 +1,5 @@
 """What tools/demo shows: a sample Windows machine under Wine with TRAVEN-50
-installed, TRV60UPDATE.EXE run with "/d", and what the user and the disk see."""
+installed, the updater run with "/d", and what the user and the disk see."""
 
 import argparse
 import shutil
@@ -7,6 +7,7 @@ import subprocess
 import sys
 
 import harness
+from harness import API_LIBRARY, API_PAYLOAD, AVC_LIBRARY, AVC_PAYLOAD
 from scenarios import KIT, TRAVEN, install, new_api, new_avc, old, reg_text, ship
 
 # Under a Japanese locale Wine draws message boxes in "MS Shell Dlg", which it
@@ -40,7 +41,7 @@ def main():
         harness.template(display, reuse=True)
         machine = m = harness.Machine(display, "demo", lang=lang, win98=args.win98, home=DEMO / "machine")
         exe = ship(m, kit=kit, avc=new_avc(), api=new_api())
-        install(m, INSTALL, avc=old("TrvAvc.dll"), api=old("TrvApi.dll"))
+        install(m, INSTALL, avc=old(AVC_LIBRARY), api=old(API_LIBRARY))
         m.registry(reg_text(TRAVEN, Path=INSTALL))
         if args.japanese:
             m.registry(JAPANESE_FONT)
@@ -51,7 +52,7 @@ def main():
         print(f"  TRAVEN-50 installed in {INSTALL} (HKLM\\SOFTWARE\\Quenvor\\TRAVEN-50, Path)")
         print(f"  updater and payloads in {kit}")
 
-        files = [rf"{INSTALL}\TrvAvc.dll", rf"{INSTALL}\TrvApi.dll", rf"{kit}\UPDATE.D_2", rf"{kit}\UPDATE.D_1"]
+        files = [rf"{INSTALL}\{AVC_LIBRARY}", rf"{INSTALL}\{API_LIBRARY}", rf"{kit}\{AVC_PAYLOAD}", rf"{kit}\{API_PAYLOAD}"]
         before = m.probe(*[("version", f) for f in files])
         print("\nFileVersion before the run:")
         for f, v in zip(files, before):

@@ -1,6 +1,6 @@
 """Shared machinery of the end-to-end suite and of tools/demo: a virtual
 display, 32-bit Wine machines copied from one template, fixture libraries,
-helper programs, and runs of the real TRV60UPDATE.EXE with every message box
+helper programs, and runs of the real updater with every message box
 recorded and answered."""
 
 import contextlib
@@ -31,9 +31,14 @@ except ImportError:
 
 HERE = Path(__file__).resolve().parent
 ROOT = HERE.parent.parent
+# The kit's file names, for the scenarios too: tests/kit_names.py reads them
+# from the one header that spells them.
+sys.path.insert(0, str(HERE.parent))
+from kit_names import API_LIBRARY, API_PAYLOAD, AVC_LIBRARY, AVC_PAYLOAD  # noqa: E402,F401
+from kit_names import UPDATER as UPDATER_NAME  # noqa: E402
 BUILD = ROOT / "build" / "e2e"
 # E2E_UPDATER judges another copy of the file (a release, or a deliberately broken one).
-UPDATER = Path(os.environ.get("E2E_UPDATER") or ROOT / "build" / "win32" / "TRV60UPDATE.EXE").resolve()
+UPDATER = Path(os.environ.get("E2E_UPDATER") or ROOT / "build" / "win32" / UPDATER_NAME).resolve()
 CROSS = "i686-w64-mingw32-"
 
 CAPTION = "TRAVEN-60 Update"
@@ -453,7 +458,7 @@ class Machine:
     def put_updater(self, windir):
         if not UPDATER.exists():
             raise HarnessError(f"{UPDATER} does not exist")
-        return self.put(str(PureWindowsPath(windir) / "TRV60UPDATE.EXE"), UPDATER)
+        return self.put(str(PureWindowsPath(windir) / UPDATER_NAME), UPDATER)
 
     def run(self, cmdline, cwd=r"C:\windows", timeout=60, on_first_box=None, debug_log=None):
         """Starts cmdline through boxwatch and returns what the user saw and the

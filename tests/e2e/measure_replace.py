@@ -15,6 +15,7 @@ from pathlib import Path
 sys.dont_write_bytecode = True
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
+from harness import AVC_LIBRARY, AVC_PAYLOAD  # noqa: E402
 from scenarios import new_avc, old, padded, data  # noqa: E402
 
 
@@ -27,11 +28,11 @@ def main():
         try:
             harness.template(display, reuse=True)
             m = harness.Machine(display, "measure_replace")
-            m.put(r"C:\e2e\UPDATE.D_2", padded(new_avc(), size))
-            m.put(r"C:\e2e\old.dll", data(old("TrvAvc.dll")))
-            m.put(r"C:\TRV50\TrvAvc.dll", data(old("TrvAvc.dll")))
+            m.put(rf"C:\e2e\{AVC_PAYLOAD}", padded(new_avc(), size))
+            m.put(r"C:\e2e\old.dll", data(old(AVC_LIBRARY)))
+            m.put(rf"C:\TRV50\{AVC_LIBRARY}", data(old(AVC_LIBRARY)))
             timing = m._helper("timing")
-            if m.wine(timing, r"C:\e2e\UPDATE.D_2", r"C:\e2e\old.dll", r"C:\TRV50\TrvAvc.dll", rounds,
+            if m.wine(timing, rf"C:\e2e\{AVC_PAYLOAD}", r"C:\e2e\old.dll", rf"C:\TRV50\{AVC_LIBRARY}", rounds,
                       r"C:\e2e\timing.txt", timeout=1200) != 0:
                 raise harness.HarnessError(f"timing.exe failed; see {m.log}")
             rows = [list(map(float, line.split())) for line in m.c(r"C:\e2e\timing.txt").read_text().splitlines()]

@@ -1,10 +1,10 @@
-"""The end-to-end scenarios: the shipped TRV60UPDATE.EXE on Wine, one fresh
+"""The end-to-end scenarios: the shipped updater on Wine, one fresh
 machine per scenario, every box read back from the screen and answered."""
 
 import functools
 from pathlib import PureWindowsPath
 
-from harness import Reader, fixture, plain_file
+from harness import API_LIBRARY, API_PAYLOAD, AVC_LIBRARY, AVC_PAYLOAD, UPDATER_NAME, Reader, fixture, plain_file
 
 SCENARIOS = []
 
@@ -39,14 +39,14 @@ ERROR_FILE_NOT_FOUND = 2
 
 @functools.cache
 def new_avc():
-    """UPDATE.D_2; its only translation is Japanese, so a fixed 040904b0 query finds nothing."""
+    """The first payload; its only translation is Japanese, so a fixed 040904b0 query finds nothing."""
     return fixture(blocks={"041104b0": {"FileVersion": "3.30.010"}}, translations=((0x411, 1200),),
-                   tag="UPDATE.D_2", numeric=(1, 0, 0, 0))
+                   tag=AVC_PAYLOAD, numeric=(1, 0, 0, 0))
 
 
 @functools.cache
 def new_api():
-    return fixture("3.30.010", tag="UPDATE.D_1", numeric=(1, 0, 0, 0))
+    return fixture("3.30.010", tag=API_PAYLOAD, numeric=(1, 0, 0, 0))
 
 
 @functools.cache
@@ -153,13 +153,13 @@ def reg_text(key, **values):
 
 
 def ship(m, kit=KIT, avc=None, api=None):
-    """The updater as delivered: TRV60UPDATE.EXE with its two payloads beside it."""
+    """The updater as delivered, with its two payloads beside it."""
     m.put_updater(kit)
     if avc is not False:
-        m.put(rf"{kit}\UPDATE.D_2", data(avc or new_avc()))
+        m.put(rf"{kit}\{AVC_PAYLOAD}", data(avc or new_avc()))
     if api is not False:
-        m.put(rf"{kit}\UPDATE.D_1", data(api or new_api()))
-    return rf"{kit}\TRV60UPDATE.EXE"
+        m.put(rf"{kit}\{API_PAYLOAD}", data(api or new_api()))
+    return rf"{kit}\{UPDATER_NAME}"
 
 
 def install(m, directory, avc=None, api=None):
@@ -167,9 +167,9 @@ def install(m, directory, avc=None, api=None):
     base = directory.rstrip("\\")
     m.c(base).mkdir(parents=True, exist_ok=True)
     if avc:
-        m.put(rf"{base}\TrvAvc.dll", data(avc))
+        m.put(rf"{base}\{AVC_LIBRARY}", data(avc))
     if api:
-        m.put(rf"{base}\TrvApi.dll", data(api))
+        m.put(rf"{base}\{API_LIBRARY}", data(api))
 
 
 def quoted(exe, tail=""):
@@ -183,16 +183,16 @@ def missing_text(m, path):
 
 def payloads_kept(m, t, exe, kit=KIT):
     t.exists(m, exe, "without the switch the updater stays")
-    t.exists(m, rf"{kit}\UPDATE.D_1", "without the switch the payload stays")
-    t.exists(m, rf"{kit}\UPDATE.D_2", "without the switch the payload stays")
+    t.exists(m, rf"{kit}\{API_PAYLOAD}", "without the switch the payload stays")
+    t.exists(m, rf"{kit}\{AVC_PAYLOAD}", "without the switch the payload stays")
     t.pending(m, [], "without the switch nothing is scheduled")
 
 
 def removed_after_restart(m, t, exe, kit=KIT):
     """With the switch on the NT family: payloads gone at once, the running
     executable scheduled and gone only after the next restart."""
-    t.gone(m, rf"{kit}\UPDATE.D_1", "payload deleted at once")
-    t.gone(m, rf"{kit}\UPDATE.D_2", "payload deleted at once")
+    t.gone(m, rf"{kit}\{API_PAYLOAD}", "payload deleted at once")
+    t.gone(m, rf"{kit}\{AVC_PAYLOAD}", "payload deleted at once")
     t.exists(m, exe, "the executable survives until the restart")
     t.pending(m, [exe], "only the executable is scheduled for deletion")
     m.restart()
@@ -214,11 +214,11 @@ def neither_installed(m, t):
 def both_values_empty_no_switch(m, t):
     """Both registry values present but empty count as not installed; no switch, nothing removed."""
     exe = ship(m)
-    install(m, r"C:\TRV50", avc=old("TrvAvc.dll"), api=old("TrvApi.dll"))
+    install(m, r"C:\TRV50", avc=old(AVC_LIBRARY), api=old(API_LIBRARY))
     m.registry(reg_text(TRAVEN, Path="") + reg_text(PELLAXION, InstallDir=""))
     run = m.run(quoted(exe))
     t.boxes(run, [EN[1]])
-    t.content(m, r"C:\TRV50\TrvAvc.dll", data(old("TrvAvc.dll")), "library of a product counted as absent")
+    t.content(m, rf"C:\TRV50\{AVC_LIBRARY}", data(old(AVC_LIBRARY)), "library of a product counted as absent")
     payloads_kept(m, t, exe)
 
 
@@ -229,13 +229,13 @@ def traven50_older_and_equal_with_switch(m, t):
     at once, the executable gone after the restart."""
     exe = ship(m)
     inst = r"C:\Program Files\TRAVEN-50"
-    install(m, inst, avc=old("TrvAvc.dll"), api=equal("TrvApi.dll"))
+    install(m, inst, avc=old(AVC_LIBRARY), api=equal(API_LIBRARY))
     m.registry(reg_text(TRAVEN, Path=inst))
     run = m.run(quoted(exe, "/d"))
     t.boxes(run, [EN[5]])
-    t.content(m, rf"{inst}\TrvAvc.dll", data(new_avc()), "older library replaced by UPDATE.D_2")
-    t.content(m, rf"{inst}\TrvApi.dll", data(equal("TrvApi.dll")), "equal library left alone")
-    attrs = m.one("attrs", rf"{inst}\TrvAvc.dll")
+    t.content(m, rf"{inst}\{AVC_LIBRARY}", data(new_avc()), f"older library replaced by {AVC_PAYLOAD}")
+    t.content(m, rf"{inst}\{API_LIBRARY}", data(equal(API_LIBRARY)), "equal library left alone")
+    attrs = m.one("attrs", rf"{inst}\{AVC_LIBRARY}")
     t.true(attrs and not int(attrs) & FILE_ATTRIBUTE_READONLY, f"replaced library attributes {attrs}")
     removed_after_restart(m, t, exe)
 
@@ -244,15 +244,15 @@ def traven50_older_and_equal_with_switch(m, t):
 def equal_and_older_payloads(m, t):
     """Payloads equal (differing only in letter case) and older by text though newer
     by number: "Newer version exist.", nothing copied."""
-    exe = ship(m, avc=lib("1.00.a", "UPDATE.D_2"), api=lib("10.0", "UPDATE.D_1", numeric=(10, 0, 0, 0)))
+    exe = ship(m, avc=lib("1.00.a", AVC_PAYLOAD), api=lib("10.0", API_PAYLOAD, numeric=(10, 0, 0, 0)))
     inst = r"C:\TRV50"
-    avc, api = lib("1.00.A", "installed TrvAvc.dll"), lib("9.0", "installed TrvApi.dll", numeric=(9, 0, 0, 0))
+    avc, api = lib("1.00.A", f"installed {AVC_LIBRARY}"), lib("9.0", f"installed {API_LIBRARY}", numeric=(9, 0, 0, 0))
     install(m, inst, avc=avc, api=api)
     m.registry(reg_text(TRAVEN, Path=inst))
     run = m.run(quoted(exe))
     t.boxes(run, [EN[3]])
-    t.content(m, rf"{inst}\TrvAvc.dll", data(avc), "1.00.a is not newer than 1.00.A")
-    t.content(m, rf"{inst}\TrvApi.dll", data(api), "10.0 is not newer than 9.0 as text")
+    t.content(m, rf"{inst}\{AVC_LIBRARY}", data(avc), "1.00.a is not newer than 1.00.A")
+    t.content(m, rf"{inst}\{API_LIBRARY}", data(api), "10.0 is not newer than 9.0 as text")
     payloads_kept(m, t, exe)
 
 
@@ -264,7 +264,7 @@ def pellaxion_without_libraries(m, t):
     m.registry(reg_text(PELLAXION, InstallDir=r"C:\PELLAXION"))
     run = m.run(quoted(exe))
     t.boxes(run, [EN[7]])
-    t.gone(m, r"C:\PELLAXION\TrvAvc.dll", "no library is created")
+    t.gone(m, rf"C:\PELLAXION\{AVC_LIBRARY}", "no library is created")
     payloads_kept(m, t, exe)
 
 
@@ -274,12 +274,12 @@ def pellaxion_replaces_then_misses_a_target(m, t):
     replacement is reported (message 5). The tail C:/data/setup holds "/d", so the
     updater removes itself too."""
     exe = ship(m)
-    install(m, r"C:\PZ", avc=old("TrvAvc.dll"))
+    install(m, r"C:\PZ", avc=old(AVC_LIBRARY))
     m.registry(reg_text(PELLAXION, InstallDir=r"C:\PZ"))
     run = m.run(quoted(exe, "C:/data/setup"))
     t.boxes(run, [EN[5]])
-    t.content(m, r"C:\PZ\TrvAvc.dll", data(new_avc()), "older library replaced")
-    t.gone(m, r"C:\PZ\TrvApi.dll", "the missing library is not created")
+    t.content(m, rf"C:\PZ\{AVC_LIBRARY}", data(new_avc()), "older library replaced")
+    t.gone(m, rf"C:\PZ\{API_LIBRARY}", "the missing library is not created")
     removed_after_restart(m, t, exe)
 
 
@@ -287,16 +287,16 @@ def pellaxion_replaces_then_misses_a_target(m, t):
 def both_installations(m, t):
     """Both products, one library to replace in each; install directories with and without
     a trailing backslash; "9.0" is newer than "10.0" as text."""
-    exe = ship(m, api=lib("9.0", "UPDATE.D_1"))
-    install(m, r"C:\PZ", avc=old("TrvAvc.dll"), api=lib("9.0", "PZ TrvApi.dll"))
-    install(m, r"C:\TRV50", avc=equal("TrvAvc.dll"), api=lib("10.0", "TRV50 TrvApi.dll", numeric=(10, 0, 0, 0)))
+    exe = ship(m, api=lib("9.0", API_PAYLOAD))
+    install(m, r"C:\PZ", avc=old(AVC_LIBRARY), api=lib("9.0", f"PZ {API_LIBRARY}"))
+    install(m, r"C:\TRV50", avc=equal(AVC_LIBRARY), api=lib("10.0", f"TRV50 {API_LIBRARY}", numeric=(10, 0, 0, 0)))
     m.registry(reg_text(PELLAXION, InstallDir=r"C:\PZ") + reg_text(TRAVEN, Path="C:\\TRV50\\"))
     run = m.run(quoted(exe))
     t.boxes(run, [EN[5]])
-    t.content(m, r"C:\PZ\TrvAvc.dll", data(new_avc()), "PELLAXION-ZEL's older TrvAvc replaced")
-    t.content(m, r"C:\PZ\TrvApi.dll", data(lib("9.0", "PZ TrvApi.dll")), "PELLAXION-ZEL's equal TrvApi left alone")
-    t.content(m, r"C:\TRV50\TrvAvc.dll", data(equal("TrvAvc.dll")), "TRAVEN-50's equal TrvAvc left alone")
-    t.content(m, r"C:\TRV50\TrvApi.dll", data(lib("9.0", "UPDATE.D_1")), "TRAVEN-50's TrvApi 10.0 replaced by 9.0")
+    t.content(m, rf"C:\PZ\{AVC_LIBRARY}", data(new_avc()), "PELLAXION-ZEL's older TrvAvc replaced")
+    t.content(m, rf"C:\PZ\{API_LIBRARY}", data(lib("9.0", f"PZ {API_LIBRARY}")), "PELLAXION-ZEL's equal TrvApi left alone")
+    t.content(m, rf"C:\TRV50\{AVC_LIBRARY}", data(equal(AVC_LIBRARY)), "TRAVEN-50's equal TrvAvc left alone")
+    t.content(m, rf"C:\TRV50\{API_LIBRARY}", data(lib("9.0", API_PAYLOAD)), "TRAVEN-50's TrvApi 10.0 replaced by 9.0")
     payloads_kept(m, t, exe)
 
 
@@ -305,16 +305,16 @@ def both_installations(m, t):
 @scenario("failure")
 def missing_target_after_other_installation_updated(m, t):
     """PELLAXION-ZEL is updated; TRAVEN-50 ("C:\\TRV50\\", trailing backslash) lacks TrvApi:
-    the system's reason and "[ C:\\TRV50\\TrvApi.dll  ]", no outcome box, nothing rolled back."""
+    the system's reason and TrvApi's path in brackets, no outcome box, nothing rolled back."""
     exe = ship(m)
-    install(m, r"C:\PZ", avc=old("TrvAvc.dll"), api=old("TrvApi.dll"))
-    install(m, r"C:\TRV50", avc=old("TrvAvc.dll"))
+    install(m, r"C:\PZ", avc=old(AVC_LIBRARY), api=old(API_LIBRARY))
+    install(m, r"C:\TRV50", avc=old(AVC_LIBRARY))
     m.registry(reg_text(PELLAXION, InstallDir=r"C:\PZ") + reg_text(TRAVEN, Path="C:\\TRV50\\"))
     run = m.run(quoted(exe))
-    t.boxes(run, [missing_text(m, r"C:\TRV50\TrvApi.dll")])
-    t.content(m, r"C:\PZ\TrvAvc.dll", data(new_avc()), "PELLAXION-ZEL's TrvAvc replaced")
-    t.content(m, r"C:\PZ\TrvApi.dll", data(new_api()), "PELLAXION-ZEL's TrvApi replaced")
-    t.content(m, r"C:\TRV50\TrvAvc.dll", data(new_avc()), "TRAVEN-50's TrvAvc replaced before the failure")
+    t.boxes(run, [missing_text(m, rf"C:\TRV50\{API_LIBRARY}")])
+    t.content(m, rf"C:\PZ\{AVC_LIBRARY}", data(new_avc()), "PELLAXION-ZEL's TrvAvc replaced")
+    t.content(m, rf"C:\PZ\{API_LIBRARY}", data(new_api()), "PELLAXION-ZEL's TrvApi replaced")
+    t.content(m, rf"C:\TRV50\{AVC_LIBRARY}", data(new_avc()), "TRAVEN-50's TrvAvc replaced before the failure")
     payloads_kept(m, t, exe)
 
 
@@ -325,21 +325,21 @@ def read_only_target(m, t):
     unprivileged user: Wine run by root overwrites a read-only file where Windows refuses."""
     exe = ship(m)
     inst = r"C:\TRV50"
-    install(m, inst, avc=old("TrvAvc.dll"), api=equal("TrvApi.dll"))
+    install(m, inst, avc=old(AVC_LIBRARY), api=equal(API_LIBRARY))
     m.registry(reg_text(TRAVEN, Path=inst))
     sticky = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM
     # Wine as a user stores hidden and system only while the file is still writable.
-    m.set_attrs(rf"{inst}\TrvAvc.dll", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)
-    m.set_attrs(rf"{inst}\TrvAvc.dll", sticky)
-    m.set_attrs(rf"{KIT}\UPDATE.D_1", FILE_ATTRIBUTE_READONLY)
-    m.set_attrs(rf"{KIT}\UPDATE.D_2", FILE_ATTRIBUTE_READONLY)
-    t.eq(int(m.one("attrs", rf"{inst}\TrvAvc.dll")) & sticky, sticky, "attributes of the target before the run")
+    m.set_attrs(rf"{inst}\{AVC_LIBRARY}", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)
+    m.set_attrs(rf"{inst}\{AVC_LIBRARY}", sticky)
+    m.set_attrs(rf"{KIT}\{API_PAYLOAD}", FILE_ATTRIBUTE_READONLY)
+    m.set_attrs(rf"{KIT}\{AVC_PAYLOAD}", FILE_ATTRIBUTE_READONLY)
+    t.eq(int(m.one("attrs", rf"{inst}\{AVC_LIBRARY}")) & sticky, sticky, "attributes of the target before the run")
     run = m.run(quoted(exe, "/d"))
     t.boxes(run, [EN[5]])
-    t.content(m, rf"{inst}\TrvAvc.dll", data(new_avc()), "read-only library replaced")
-    attrs = m.one("attrs", rf"{inst}\TrvAvc.dll")
+    t.content(m, rf"{inst}\{AVC_LIBRARY}", data(new_avc()), "read-only library replaced")
+    attrs = m.one("attrs", rf"{inst}\{AVC_LIBRARY}")
     t.true(attrs != "" and not int(attrs) & sticky, f"attributes of the replaced library: {attrs}")
-    t.listing(m, inst, ["TrvApi.dll", "TrvAvc.dll"], "the read-only copy of the payload is not left behind")
+    t.listing(m, inst, [API_LIBRARY, AVC_LIBRARY], "the read-only copy of the payload is not left behind")
     removed_after_restart(m, t, exe)
 
 
@@ -349,36 +349,36 @@ def target_in_use(m, t):
     replaced; "/d" still removes the updater and its payloads."""
     exe = ship(m)
     inst = r"C:\TRV50"
-    install(m, inst, avc=old("TrvAvc.dll"), api=old("TrvApi.dll"))
+    install(m, inst, avc=old(AVC_LIBRARY), api=old(API_LIBRARY))
     m.registry(reg_text(TRAVEN, Path=inst))
-    with m.holding("dll", rf"{inst}\TrvAvc.dll"):
+    with m.holding("dll", rf"{inst}\{AVC_LIBRARY}"):
         run = m.run(quoted(exe, "/d"))
     t.boxes(run, [EN[4]])
-    t.content(m, rf"{inst}\TrvAvc.dll", data(old("TrvAvc.dll")), "library in use")
-    t.content(m, rf"{inst}\TrvApi.dll", data(old("TrvApi.dll")), "the pass stops at the failed copy")
-    t.listing(m, inst, ["TrvApi.dll", "TrvAvc.dll"], "no working file is left beside the libraries")
+    t.content(m, rf"{inst}\{AVC_LIBRARY}", data(old(AVC_LIBRARY)), "library in use")
+    t.content(m, rf"{inst}\{API_LIBRARY}", data(old(API_LIBRARY)), "the pass stops at the failed copy")
+    t.listing(m, inst, [API_LIBRARY, AVC_LIBRARY], "no working file is left beside the libraries")
     removed_after_restart(m, t, exe)
 
 
 def full_disks(m, t):
     exe = ship(m, avc=False)
-    m.put(rf"{KIT}\UPDATE.D_2", padded(new_avc(), 1 << 20))
+    m.put(rf"{KIT}\{AVC_PAYLOAD}", padded(new_avc(), 1 << 20))
     for d in (r"C:\PZ", r"C:\TRV50"):
         m.small_disk(d, 512 * 1024)
-        install(m, d, avc=old("TrvAvc.dll"), api=old("TrvApi.dll"))
+        install(m, d, avc=old(AVC_LIBRARY), api=old(API_LIBRARY))
     m.registry(reg_text(PELLAXION, InstallDir=r"C:\PZ") + reg_text(TRAVEN, Path=r"C:\TRV50"))
     run = m.run(quoted(exe))
     t.boxes(run, [EN[4], EN[4]])
     for d in (r"C:\PZ", r"C:\TRV50"):
-        t.content(m, rf"{d}\TrvAvc.dll", data(old("TrvAvc.dll")), "library on the full disk")
-        t.content(m, rf"{d}\TrvApi.dll", data(old("TrvApi.dll")), "the pass stops at the failure")
-        t.listing(m, d, ["TrvApi.dll", "TrvAvc.dll"], "no file is left on the full disk")
+        t.content(m, rf"{d}\{AVC_LIBRARY}", data(old(AVC_LIBRARY)), "library on the full disk")
+        t.content(m, rf"{d}\{API_LIBRARY}", data(old(API_LIBRARY)), "the pass stops at the failure")
+        t.listing(m, d, [API_LIBRARY, AVC_LIBRARY], "no file is left on the full disk")
     payloads_kept(m, t, exe)
 
 
 @scenario("failure")
 def disk_full(m, t):
-    """Both products, each on a 512 KB disk of its own (a tmpfs), and a 1 MB UPDATE.D_2
+    """Both products, each on a 512 KB disk of its own (a tmpfs), and a 1 MB first payload
     newer than the 4 KB TrvAvc: each pass, the quiet and the reporting one, shows
     message 4 and leaves its library byte for byte and its directory as it was."""
     full_disks(m, t)
@@ -387,68 +387,68 @@ def disk_full(m, t):
 def read_while_replaced(m, t, may_be_missing):
     big = padded(new_avc(), 32 << 20)
     exe = ship(m, avc=False)
-    m.put(rf"{KIT}\UPDATE.D_2", big)
+    m.put(rf"{KIT}\{AVC_PAYLOAD}", big)
     inst = r"C:\TRV50"
-    install(m, inst, avc=old("TrvAvc.dll"), api=equal("TrvApi.dll"))
+    install(m, inst, avc=old(AVC_LIBRARY), api=equal(API_LIBRARY))
     m.registry(reg_text(TRAVEN, Path=inst))
-    with Reader(m.c(rf"{inst}\TrvAvc.dll"), {"old": data(old("TrvAvc.dll")), "new": big}) as reader:
+    with Reader(m.c(rf"{inst}\{AVC_LIBRARY}"), {"old": data(old(AVC_LIBRARY)), "new": big}) as reader:
         run = m.run(quoted(exe))
     t.boxes(run, [EN[5]])
     allowed = (["old", "new"], ["old", "missing", "new"]) if may_be_missing else (["old", "new"],)
     t.true(reader.seen in allowed and not reader.others,
            f"what the reader saw, in order: {reader.seen} (sizes of the other reads: {reader.others[:5]})")
     t.true(reader.reads >= 100, f"the reader looked only {reader.reads} times")
-    t.listing(m, inst, ["TrvApi.dll", "TrvAvc.dll"], "no working file is left beside the libraries")
+    t.listing(m, inst, [API_LIBRARY, AVC_LIBRARY], "no working file is left beside the libraries")
 
 
 @scenario("torn")
 def never_torn_while_read(m, t):
-    """TrvAvc replaced by a 32 MB UPDATE.D_2 while a program on the Linux side reads it
+    """TrvAvc replaced by a 32 MB payload while a program on the Linux side reads it
     whole again and again: every read finds the old library or the new, whole."""
     read_while_replaced(m, t, may_be_missing=False)
 
 
 @scenario("failure")
 def missing_payload(m, t):
-    """UPDATE.D_2 is missing and both products are installed: each pass shows the system's
+    """The first payload is missing and both products are installed: each pass shows the system's
     reason and "[ path  ]", no outcome box; with "/d" the missing payload is not scheduled."""
     exe = ship(m, avc=False)
-    install(m, r"C:\PZ", avc=old("TrvAvc.dll"), api=old("TrvApi.dll"))
-    install(m, r"C:\TRV50", avc=old("TrvAvc.dll"), api=old("TrvApi.dll"))
+    install(m, r"C:\PZ", avc=old(AVC_LIBRARY), api=old(API_LIBRARY))
+    install(m, r"C:\TRV50", avc=old(AVC_LIBRARY), api=old(API_LIBRARY))
     m.registry(reg_text(PELLAXION, InstallDir=r"C:\PZ") + reg_text(TRAVEN, Path=r"C:\TRV50"))
     run = m.run(quoted(exe, "/d"))
-    expected = missing_text(m, rf"{KIT}\UPDATE.D_2")
+    expected = missing_text(m, rf"{KIT}\{AVC_PAYLOAD}")
     t.boxes(run, [expected, expected])
     for d in (r"C:\PZ", r"C:\TRV50"):
-        t.content(m, rf"{d}\TrvAvc.dll", data(old("TrvAvc.dll")), "nothing copied")
-        t.content(m, rf"{d}\TrvApi.dll", data(old("TrvApi.dll")), "nothing copied")
+        t.content(m, rf"{d}\{AVC_LIBRARY}", data(old(AVC_LIBRARY)), "nothing copied")
+        t.content(m, rf"{d}\{API_LIBRARY}", data(old(API_LIBRARY)), "nothing copied")
     removed_after_restart(m, t, exe)
 
 
 @scenario("failure")
 def missing_payload_and_quiet_target(m, t):
-    """PELLAXION-ZEL without TrvAvc and UPDATE.D_2 missing too: the payload's box, then
+    """PELLAXION-ZEL without TrvAvc and its payload missing too: the payload's box, then
     "No need to update.", the only way an error box is followed by an outcome."""
     exe = ship(m, avc=False)
     m.c(r"C:\PZ").mkdir(parents=True)
     m.registry(reg_text(PELLAXION, InstallDir=r"C:\PZ"))
     run = m.run(quoted(exe))
-    t.boxes(run, [missing_text(m, rf"{KIT}\UPDATE.D_2"), EN[7]])
+    t.boxes(run, [missing_text(m, rf"{KIT}\{AVC_PAYLOAD}"), EN[7]])
 
 
 @scenario("failure")
 def payload_without_version_resource(m, t):
-    """UPDATE.D_1 is a plain file: message 2 after pair 1 was replaced, no outcome box."""
+    """The second payload is a plain file: message 2 after pair 1 was replaced, no outcome box."""
     exe = ship(m, api=False)
-    m.put(rf"{KIT}\UPDATE.D_1", plain_file("UPDATE.D_1"))
+    m.put(rf"{KIT}\{API_PAYLOAD}", plain_file(API_PAYLOAD))
     inst = r"C:\TRV50"
-    install(m, inst, avc=old("TrvAvc.dll"), api=old("TrvApi.dll"))
+    install(m, inst, avc=old(AVC_LIBRARY), api=old(API_LIBRARY))
     m.registry(reg_text(TRAVEN, Path=inst))
     run = m.run(quoted(exe))
     t.boxes(run, [EN[2]])
-    t.content(m, rf"{inst}\TrvAvc.dll", data(new_avc()), "pair 1 stays replaced")
-    t.content(m, rf"{inst}\TrvApi.dll", data(old("TrvApi.dll")), "pair 2 not copied")
-    t.content(m, rf"{KIT}\UPDATE.D_1", plain_file("UPDATE.D_1"), "payload")
+    t.content(m, rf"{inst}\{AVC_LIBRARY}", data(new_avc()), "pair 1 stays replaced")
+    t.content(m, rf"{inst}\{API_LIBRARY}", data(old(API_LIBRARY)), "pair 2 not copied")
+    t.content(m, rf"{KIT}\{API_PAYLOAD}", plain_file(API_PAYLOAD), "payload")
 
 
 @scenario("failure")
@@ -458,13 +458,13 @@ def version_only_under_a_later_translation(m, t):
     exe = ship(m)
     inst = r"C:\TRV50"
     avc = fixture(blocks={"041103a4": {"ProductVersion": "3.30"}, "040904b0": {"FileVersion": "1.00.000"}},
-                  translations=((0x411, 932), (0x409, 1200)), tag="installed TrvAvc.dll, two translations")
-    install(m, inst, avc=avc, api=old("TrvApi.dll"))
+                  translations=((0x411, 932), (0x409, 1200)), tag=f"installed {AVC_LIBRARY}, two translations")
+    install(m, inst, avc=avc, api=old(API_LIBRARY))
     m.registry(reg_text(TRAVEN, Path=inst))
     run = m.run(quoted(exe))
     t.boxes(run, [EN[2]])
-    t.content(m, rf"{inst}\TrvAvc.dll", data(avc), "library whose version cannot be read")
-    t.content(m, rf"{inst}\TrvApi.dll", data(old("TrvApi.dll")), "the pass stops at the failure")
+    t.content(m, rf"{inst}\{AVC_LIBRARY}", data(avc), "library whose version cannot be read")
+    t.content(m, rf"{inst}\{API_LIBRARY}", data(old(API_LIBRARY)), "the pass stops at the failure")
 
 
 # ================================================================ Japanese user interface
@@ -473,21 +473,21 @@ def version_only_under_a_later_translation(m, t):
 def japanese_outcome(m, t):
     """LC_ALL=ja_JP.UTF-8: the success text from the Japanese string table."""
     exe = ship(m)
-    install(m, r"C:\TRV50", avc=old("TrvAvc.dll"), api=old("TrvApi.dll"))
+    install(m, r"C:\TRV50", avc=old(AVC_LIBRARY), api=old(API_LIBRARY))
     m.registry(reg_text(TRAVEN, Path=r"C:\TRV50"))
     run = m.run(quoted(exe))
     t.locale(run, 932, 0x411)
     t.boxes(run, [JA[5]])
-    t.content(m, r"C:\TRV50\TrvApi.dll", data(new_api()), "both libraries replaced")
+    t.content(m, rf"C:\TRV50\{API_LIBRARY}", data(new_api()), "both libraries replaced")
 
 
 @scenario("japanese", lang="ja")
 def japanese_in_use(m, t):
     """LC_ALL=ja_JP.UTF-8 and TrvAvc in use: the in-use text in three lines."""
     exe = ship(m)
-    install(m, r"C:\TRV50", avc=old("TrvAvc.dll"), api=old("TrvApi.dll"))
+    install(m, r"C:\TRV50", avc=old(AVC_LIBRARY), api=old(API_LIBRARY))
     m.registry(reg_text(TRAVEN, Path=r"C:\TRV50"))
-    with m.holding("dll", r"C:\TRV50\TrvAvc.dll"):
+    with m.holding("dll", rf"C:\TRV50\{AVC_LIBRARY}"):
         run = m.run(quoted(exe))
     t.locale(run, 932, 0x411)
     t.boxes(run, [JA[4]])
@@ -502,13 +502,13 @@ def cp932_directories_with_5c_trail_byte(m, t):
     kit = "C:\\表"
     exe = ship(m, kit=kit)
     inst = "C:\\ソフト\\表"
-    install(m, inst, avc=old("TrvAvc.dll"), api=old("TrvApi.dll"))
+    install(m, inst, avc=old(AVC_LIBRARY), api=old(API_LIBRARY))
     m.registry(reg_text(TRAVEN, Path=inst))
     run = m.run(exe + " /D")
     t.locale(run, 932, 0x411)
     t.boxes(run, [JA[5]])
-    t.content(m, inst + "\\TrvAvc.dll", data(new_avc()), "TrvAvc replaced")
-    t.content(m, inst + "\\TrvApi.dll", data(new_api()), "TrvApi replaced")
+    t.content(m, inst + f"\\{AVC_LIBRARY}", data(new_avc()), "TrvAvc replaced")
+    t.content(m, inst + f"\\{API_LIBRARY}", data(new_api()), "TrvApi replaced")
     removed_after_restart(m, t, exe, kit=kit)
 
 
@@ -518,20 +518,20 @@ def japanese_interface_western_code_page_outcome(m, t):
     system, code page 1252): the Japanese table would read as question marks, so the
     success is told in English."""
     exe = ship(m)
-    install(m, r"C:\TRV50", avc=old("TrvAvc.dll"), api=old("TrvApi.dll"))
+    install(m, r"C:\TRV50", avc=old(AVC_LIBRARY), api=old(API_LIBRARY))
     m.registry(reg_text(TRAVEN, Path=r"C:\TRV50"))
     run = m.run(quoted(exe))
     t.locale(run, 1252, 0x411)
     t.boxes(run, [EN[5]])
-    t.content(m, r"C:\TRV50\TrvApi.dll", data(new_api()), "both libraries replaced")
+    t.content(m, rf"C:\TRV50\{API_LIBRARY}", data(new_api()), "both libraries replaced")
 
 
 @scenario("japanese", lang="ja-ui")
 def japanese_interface_western_code_page_presence(m, t):
-    """The same machine with UPDATE.D_2 missing: the system's Japanese reason would read as
+    """The same machine with the first payload missing: the system's Japanese reason would read as
     question marks, so the box gives its US English reason, then the path."""
     exe = ship(m, avc=False)
-    install(m, r"C:\TRV50", avc=old("TrvAvc.dll"), api=old("TrvApi.dll"))
+    install(m, r"C:\TRV50", avc=old(AVC_LIBRARY), api=old(API_LIBRARY))
     m.registry(reg_text(TRAVEN, Path=r"C:\TRV50"))
     run = m.run(quoted(exe))
     t.locale(run, 1252, 0x411)
@@ -539,8 +539,8 @@ def japanese_interface_western_code_page_presence(m, t):
     t.true(any(ord(c) >= 0x3000 for c in own), f"Wine's reason in the user's language is Japanese: {own!r}")
     english = m.one("message", ERROR_FILE_NOT_FOUND, "0x409")
     t.true(english.strip() != "" and english.isascii(), f"Wine's US English reason: {english!r}")
-    t.boxes(run, [english + "  \n\n[ " + KIT + "\\UPDATE.D_2  ]"])
-    t.content(m, r"C:\TRV50\TrvAvc.dll", data(old("TrvAvc.dll")), "nothing copied")
+    t.boxes(run, [english + "  \n\n[ " + KIT + f"\\{AVC_PAYLOAD}  ]"])
+    t.content(m, rf"C:\TRV50\{AVC_LIBRARY}", data(old(AVC_LIBRARY)), "nothing copied")
 
 
 # ================================================================ Windows 9x family
@@ -567,7 +567,7 @@ def win98_long_directory_existing_line(m, t):
     goes through MoveFileExA; the restart deletes the executable."""
     kit = r"C:\Program Files\TRAVEN-60 Update Kit"
     exe = ship(m, kit=kit)
-    install(m, r"C:\TRV50", avc=old("TrvAvc.dll"), api=equal("TrvApi.dll"))
+    install(m, r"C:\TRV50", avc=old(AVC_LIBRARY), api=equal(API_LIBRARY))
     m.registry(reg_text(TRAVEN, Path=r"C:\TRV50"))
     m.put(r"C:\leftover.tmp", b"left by an earlier installer\r\n")
     m.put(r"C:\windows\WININIT.INI", b"[Rename]\r\nNUL=C:\\leftover.tmp\r\n")
@@ -576,8 +576,8 @@ def win98_long_directory_existing_line(m, t):
     short = m.one("short", exe)
     t.true(short and short != exe and " " not in short, f"Wine gives a distinct 8.3 form for {exe}: {short!r}")
     t.eq(rename_section(m), [r"NUL=C:\leftover.tmp", "Nul=" + short], "[Rename] section of WinInit.ini")
-    t.gone(m, rf"{kit}\UPDATE.D_1", "payload deleted at once")
-    t.gone(m, rf"{kit}\UPDATE.D_2", "payload deleted at once")
+    t.gone(m, rf"{kit}\{API_PAYLOAD}", "payload deleted at once")
+    t.gone(m, rf"{kit}\{AVC_PAYLOAD}", "payload deleted at once")
     t.pending(m, [], "the 9x family is not asked through MoveFileExA")
     t.exists(m, exe, "the executable survives until the restart")
     m.restart()
@@ -595,8 +595,8 @@ def win98_no_wininit_yet(m, t):
     t.boxes(run, [EN[1]])
     short = m.one("short", exe)
     t.eq(rename_section(m), ["Nul=" + short], "[Rename] section of WinInit.ini")
-    t.gone(m, rf"{kit}\UPDATE.D_1", "payload deleted at once")
-    t.gone(m, rf"{kit}\UPDATE.D_2", "payload deleted at once")
+    t.gone(m, rf"{kit}\{API_PAYLOAD}", "payload deleted at once")
+    t.gone(m, rf"{kit}\{AVC_PAYLOAD}", "payload deleted at once")
     t.pending(m, [], "the 9x family is not asked through MoveFileExA")
     m.restart()
     t.gone(m, exe, "the executable after the restart")
@@ -624,13 +624,13 @@ def win98_target_in_use(m, t):
     untouched, no working file left."""
     exe = ship(m)
     inst = r"C:\TRV50"
-    install(m, inst, avc=old("TrvAvc.dll"), api=old("TrvApi.dll"))
+    install(m, inst, avc=old(AVC_LIBRARY), api=old(API_LIBRARY))
     m.registry(reg_text(TRAVEN, Path=inst))
-    with m.holding("dll", rf"{inst}\TrvAvc.dll"):
+    with m.holding("dll", rf"{inst}\{AVC_LIBRARY}"):
         run = m.run(quoted(exe))
     t.boxes(run, [EN[4]])
-    t.content(m, rf"{inst}\TrvAvc.dll", data(old("TrvAvc.dll")), "library in use")
-    t.listing(m, inst, ["TrvApi.dll", "TrvAvc.dll"], "no working file is left beside the libraries")
+    t.content(m, rf"{inst}\{AVC_LIBRARY}", data(old(AVC_LIBRARY)), "library in use")
+    t.listing(m, inst, [API_LIBRARY, AVC_LIBRARY], "no working file is left beside the libraries")
 
 
 # ================================================================ start-up and discovery
@@ -639,12 +639,12 @@ def win98_target_in_use(m, t):
 def second_instance(m, t):
     """While a first instance holds the mutex: no box, exit code 0, nothing touched, even with "/d"."""
     exe = ship(m)
-    install(m, r"C:\TRV50", avc=old("TrvAvc.dll"), api=old("TrvApi.dll"))
+    install(m, r"C:\TRV50", avc=old(AVC_LIBRARY), api=old(API_LIBRARY))
     m.registry(reg_text(TRAVEN, Path=r"C:\TRV50"))
     with m.holding("mutex", "TRAVEN-60 Update"):
         run = m.run(quoted(exe, "/d"))
     t.boxes(run, [])
-    t.content(m, r"C:\TRV50\TrvAvc.dll", data(old("TrvAvc.dll")), "library")
+    t.content(m, rf"C:\TRV50\{AVC_LIBRARY}", data(old(AVC_LIBRARY)), "library")
     payloads_kept(m, t, exe)
 
 
@@ -653,11 +653,11 @@ def registry_values_of_other_types(m, t):
     """TRAVEN-50's Path is REG_BINARY holding "C:\\TRV50" and a zero: taken as the location.
     PELLAXION-ZEL's InstallDir is a REG_DWORD 0: empty, so not installed."""
     exe = ship(m)
-    install(m, r"C:\TRV50", avc=old("TrvAvc.dll"), api=equal("TrvApi.dll"))
+    install(m, r"C:\TRV50", avc=old(AVC_LIBRARY), api=equal(API_LIBRARY))
     m.registry(reg_text(TRAVEN, Path=b"C:\\TRV50\0") + reg_text(PELLAXION, InstallDir=0))
     run = m.run(quoted(exe))
     t.boxes(run, [EN[5]])
-    t.content(m, r"C:\TRV50\TrvAvc.dll", data(new_avc()), "library under the binary value's path")
+    t.content(m, rf"C:\TRV50\{AVC_LIBRARY}", data(new_avc()), "library under the binary value's path")
 
 
 @scenario("start-up")
@@ -665,12 +665,12 @@ def second_instance_refusing_us(m, t):
     """The mutex exists but refuses us (an empty access list, as another user's or an elevated
     instance's does): that is another instance too. No box, exit code 0, nothing touched."""
     exe = ship(m)
-    install(m, r"C:\TRV50", avc=old("TrvAvc.dll"), api=old("TrvApi.dll"))
+    install(m, r"C:\TRV50", avc=old(AVC_LIBRARY), api=old(API_LIBRARY))
     m.registry(reg_text(TRAVEN, Path=r"C:\TRV50"))
     with m.holding("refusing-mutex", "TRAVEN-60 Update"):
         run = m.run(quoted(exe, "/d"))
     t.boxes(run, [])
-    t.content(m, r"C:\TRV50\TrvAvc.dll", data(old("TrvAvc.dll")), "library")
+    t.content(m, rf"C:\TRV50\{AVC_LIBRARY}", data(old(AVC_LIBRARY)), "library")
     payloads_kept(m, t, exe)
 
 
@@ -716,13 +716,13 @@ def _windows_version_scenario(version):
     def updates_under(m, t):
         exe = ship(m)
         inst = r"C:\TRV50"
-        install(m, inst, avc=old("TrvAvc.dll"), api=equal("TrvApi.dll"))
+        install(m, inst, avc=old(AVC_LIBRARY), api=equal(API_LIBRARY))
         m.registry(reg_text(TRAVEN, Path=inst))
         run = m.trace(quoted(exe), TRACED)
         t.eq(tuple(run.header.get("os", ())), WINDOWS_VERSIONS[version], "Windows version in effect (GetVersionExA)")
         t.boxes(run, [EN[5]])
-        t.content(m, rf"{inst}\TrvAvc.dll", data(new_avc()), "older library replaced")
-        t.content(m, rf"{inst}\TrvApi.dll", data(equal("TrvApi.dll")), "equal library left alone")
+        t.content(m, rf"{inst}\{AVC_LIBRARY}", data(new_avc()), "older library replaced")
+        t.content(m, rf"{inst}\{API_LIBRARY}", data(equal(API_LIBRARY)), "equal library left alone")
         started_safely(t, run)
 
     updates_under.__name__ = f"updates_under_{version}"

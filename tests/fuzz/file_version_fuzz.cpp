@@ -6,9 +6,10 @@
 // the number of translations (0-4), for each its language (2 bytes), code
 // page (2 bytes), has-FileVersion flag and FileVersion text; the capacity.
 #include "fuzz_input.h"
+#include "kit_names.h"
 #include "update/file_version.h"
 
-static const char PATH[] = "C:\\T50\\TrvAvc.dll";
+static const std::string PATH = "C:\\T50\\" + AVC_LIBRARY;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Input in(data, size);
@@ -35,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (shape & 32) sim::fail_heap_allocations();
 
   Exact destination(capacity);
-  int ok = read_file_version(PATH, destination.get(), static_cast<int>(capacity));
+  int ok = read_file_version(PATH.c_str(), destination.get(), static_cast<int>(capacity));
 
   // Only the first translation counts, and only a string that ends within
   // the resource and fits with its terminator.

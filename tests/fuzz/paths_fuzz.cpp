@@ -6,6 +6,7 @@
 #include "fuzz_input.h"
 #include "kit/own_path.h"
 #include "kit/paths.h"
+#include "kit_names.h"
 
 static size_t capacity_from(Input &in) {
   switch (in.pick(3)) {
@@ -49,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
   const std::string install = in.c_text(600);
   std::string name = in.c_text(300);
-  if (name.empty()) name = "TrvAvc.dll";
+  if (name.empty()) name = AVC_LIBRARY;
   const size_t capacity = capacity_from(in);
 
   // The payload's path is the own folder, split once when the path is

@@ -24,12 +24,13 @@
 #include <tuple>
 
 #include "fuzz_input.h"
+#include "kit_names.h"
 #include "messages/catalogue.h"
 #include "run/run.h"
 #include "update/sha256.h"
 
-static const char *const PAYLOADS[2] = {"UPDATE.D_2", "UPDATE.D_1"};
-static const char *const LIBRARIES[2] = {"TrvAvc.dll", "TrvApi.dll"};
+static const std::string PAYLOADS[2] = {AVC_PAYLOAD, API_PAYLOAD};
+static const std::string LIBRARIES[2] = {AVC_LIBRARY, API_LIBRARY};
 static const char *const KEYS[2] = {"SOFTWARE\\Quenvor\\PELLAXION\\ZEL", "SOFTWARE\\Quenvor\\TRAVEN-50"};
 static const char *const VALUES[2] = {"InstallDir", "Path"};
 static const char WINDOWS[] = "C:\\WINDOWS";
@@ -282,11 +283,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (rare == 9) sim::remove_version_export("VerQueryValueA");
 
   const std::string kit = kit_directory(in);
-  const std::string module = kit + (in.pick(4) ? "TRV60UPDATE.EXE" : in.c_text(40));
+  const std::string module = kit + (in.pick(4) ? UPDATER : in.c_text(40));
   sim::set_module_path(module);
   Files files;
   files.read_file(in, module);
-  for (const char *payload : PAYLOADS) files.read_file(in, kit + payload);
+  for (const std::string &payload : PAYLOADS) files.read_file(in, kit + payload);
 
   std::string directories[2];
   bool found[2];
@@ -303,7 +304,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     found[i] = registry >= 2 && bytes.size() <= MAX_PATH && !directories[i].empty() &&
                (bytes.size() < MAX_PATH || directories[i].size() < bytes.size());
     if (!directories[i].empty())
-      for (const char *library : LIBRARIES) files.read_file(in, reference_target_path(directories[i], library));
+      for (const std::string &library : LIBRARIES) files.read_file(in, reference_target_path(directories[i], library));
   }
   const std::string wininit = std::string(WINDOWS) + "\\WinInit.ini";
   if (in.flag()) sim::put_file(wininit, in.file_text(1500));
@@ -342,12 +343,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // What the updater may name: its own path as recorded (the built-in
   // name when the module's does not fit), the payloads beside it, and the
   // libraries of the installations found.
-  const std::string own = !module.empty() && module.size() < MAX_PATH ? module : "TRV60UPDATE.EXE";
+  const std::string own = !module.empty() && module.size() < MAX_PATH ? module : UPDATER;
   const std::string beside = own.substr(0, reference_split(own).directory_end);
   const bool removal = reference_holds_switch(tail);
   Allowed allowed;
   std::vector<std::string> removable = {own};
-  for (const char *payload : PAYLOADS) removable.push_back(beside + payload);
+  for (const std::string &payload : PAYLOADS) removable.push_back(beside + payload);
   std::vector<std::string> watched = {removable[1], removable[2]};
   // WinInit.ini names them by their short forms, as they are now.
   std::vector<std::string> short_forms;
@@ -430,7 +431,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FUZZ_CHECK(files.version_of(bytes.at(permitted->second.library), library_version));
     FUZZ_CHECK(reference_newer(payload_version, library_version));
     // With digests, only a payload that matches its own is ever copied.
-    if (binding) FUZZ_CHECK(digest_of(bytes.at(copied)) == digests[permitted->second]);
+    if (binding) FUZZ_CHECK(digest_of(bytes.at(copied)) == digests[permitted->second.pair]);
   }
 
   // Earlier lines of the Rename section stay, in order; only the

@@ -9,6 +9,7 @@
 // flag, short-name flag and short name.
 #include "cleanup/deferred_deletion.h"
 #include "fuzz_input.h"
+#include "kit_names.h"
 
 enum { SECTION_CAPACITY = 32768, LARGEST_FILE = 80000 };
 
@@ -48,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   sim::set_windows_directory(directory);
   const std::string file = directory + "\\WinInit.ini";
   if (in.flag()) sim::put_file(file, wininit_file(in));
-  const std::string path = in.pick(2) ? in.c_text(400) : "C:\\KIT\\TRV60UPDATE.EXE";
+  const std::string path = in.pick(2) ? in.c_text(400) : "C:\\KIT\\" + UPDATER;
   if (in.flag()) sim::put_file(path, "MZ");
   if (in.flag()) sim::set_short_name(path, in.c_text(300));
 

@@ -1,6 +1,7 @@
 #include "kit/paths.h"
 
 #include "kit/own_path.h"
+#include "kit/payload_table.h"
 
 #include <string>
 
@@ -21,22 +22,23 @@ static Split split(const std::string &own_path, int capacity = DIRECTORY_CAPACIT
 
 static std::string target(const std::string &install_directory, int capacity = MAX_PATH) {
   char path[WHOLE_PATH_CAPACITY] = "";
-  if (!join_target_path(path, capacity, install_directory.c_str(), "TrvAvc.dll")) return "<refused>";
+  if (!join_target_path(path, capacity, install_directory.c_str(), AVC_LIBRARY.c_str())) return "<refused>";
   return path;
 }
 
 TEST_F(PathsTest, OwnPathSplitsIntoDriveAndDirectory) {
   struct Case {
-    const char *path, *drive, *directory;
+    std::string path;
+    const char *drive, *directory;
   } const cases[] = {
-      {"C:\\KIT\\TRV60UPDATE.EXE", "C:", "\\KIT\\"},
-      {"C:/kit/sub/TRV60UPDATE.EXE", "C:", "/kit/sub/"},
-      {"\\\\server\\share\\kit\\TRV60UPDATE.EXE", "", "\\\\server\\share\\kit\\"},
-      {"TRV60UPDATE.EXE", "", ""},
-      {"C:TRV60UPDATE.EXE", "C:", ""},
+      {EXE, "C:", "\\KIT\\"},
+      {"C:/kit/sub/" + UPDATER, "C:", "/kit/sub/"},
+      {"\\\\server\\share\\kit\\" + UPDATER, "", "\\\\server\\share\\kit\\"},
+      {UPDATER, "", ""},
+      {"C:" + UPDATER, "C:", ""},
   };
   for (const Case &c : cases) {
-    Split s = split(c.path);
+    Split s = split(c.path.c_str());
     EXPECT_EQ(1, s.ok) << c.path;
     EXPECT_EQ(c.drive, s.drive) << c.path;
     EXPECT_EQ(c.directory, s.directory) << c.path;
@@ -63,27 +65,42 @@ TEST_F(PathsTest, OwnDirectoryLongerThanTheSplitAllowsIsRefused) {
 }
 
 TEST_F(PathsTest, TargetPathHasExactlyOneSeparator) {
-  EXPECT_EQ("C:\\Prog\\TrvAvc.dll", target("C:\\Prog\\"));
-  EXPECT_EQ("C:\\Prog\\TrvAvc.dll", target("C:\\Prog"));
-  EXPECT_EQ("\\\\srv\\share\\TrvAvc.dll", target("\\\\srv\\share"));
+  EXPECT_EQ("C:\\Prog\\" + AVC_LIBRARY, target("C:\\Prog\\"));
+  EXPECT_EQ("C:\\Prog\\" + AVC_LIBRARY, target("C:\\Prog"));
+  EXPECT_EQ("\\\\srv\\share\\" + AVC_LIBRARY, target("\\\\srv\\share"));
   sim::set_code_page(932);
-  EXPECT_EQ("C:\\\x95\x5C\\TrvAvc.dll", target("C:\\\x95\x5C"));    // ends in 表
-  EXPECT_EQ("C:\\\x95\x5C\\TrvAvc.dll", target("C:\\\x95\x5C\\"));  // 表 and a real '\'
-  EXPECT_EQ("C:\\\x83\x5C\\TrvAvc.dll", target("C:\\\x83\x5C"));    // ソ
+  EXPECT_EQ("C:\\\x95\x5C\\" + AVC_LIBRARY, target("C:\\\x95\x5C"));    // ends in 表
+  EXPECT_EQ("C:\\\x95\x5C\\" + AVC_LIBRARY, target("C:\\\x95\x5C\\"));  // 表 and a real '\'
+  EXPECT_EQ("C:\\\x83\x5C\\" + AVC_LIBRARY, target("C:\\\x83\x5C"));    // ソ
 }
 
 TEST_F(PathsTest, PathsThatWouldNotFitAreRefusedNotCut) {
-  const std::string directory = "C:\\" + std::string(245, 'i');  // + "\TrvAvc.dll" = 259
-  EXPECT_EQ(directory + "\\TrvAvc.dll", target(directory));
+  const std::string directory = "C:\\" + std::string(245, 'i');  // + "\" and the library's name = 259
+  EXPECT_EQ(directory + "\\" + AVC_LIBRARY, target(directory));
   EXPECT_EQ("<refused>", target(directory + "i"));
-  EXPECT_EQ(directory + "i\\TrvAvc.dll", target(directory + "i", WHOLE_PATH_CAPACITY));
+  EXPECT_EQ(directory + "i\\" + AVC_LIBRARY, target(directory + "i", WHOLE_PATH_CAPACITY));
 
   char path[WHOLE_PATH_CAPACITY] = "untouched";
   sim::set_module_path("C:\\" + std::string(245, 'k') + "\\T.EXE");
   record_own_path(INSTANCE);
-  EXPECT_EQ(1, payload_path(path, MAX_PATH, "UPDATE.D_2"));
+  EXPECT_EQ(1, payload_path(path, MAX_PATH, AVC_PAYLOAD.c_str()));
   sim::set_module_path("C:\\" + std::string(246, 'k') + "\\T.EXE");
   record_own_path(INSTANCE);
-  EXPECT_EQ(0, payload_path(path, MAX_PATH, "UPDATE.D_2"));
-  EXPECT_EQ(1, payload_path(path, WHOLE_PATH_CAPACITY, "UPDATE.D_2"));
+  EXPECT_EQ(0, payload_path(path, MAX_PATH, AVC_PAYLOAD.c_str()));
+  EXPECT_EQ(1, payload_path(path, WHOLE_PATH_CAPACITY, AVC_PAYLOAD.c_str()));
+}
+
+// The tests spell the kit's names from kit_names.h; the product has its own
+// payload table and built-in name. They must say the same, in the same order.
+TEST_F(PathsTest, KitNamesOfTheTestsAreTheProductsNames) {
+  EXPECT_EQ(AVC_PAYLOAD, PAYLOAD_NAMES[0]);
+  EXPECT_EQ(AVC_LIBRARY, TARGET_NAMES[0]);
+  EXPECT_EQ(API_PAYLOAD, PAYLOAD_NAMES[1]);
+  EXPECT_EQ(API_LIBRARY, TARGET_NAMES[1]);
+  EXPECT_STREQ("", PAYLOAD_NAMES[2]);
+  EXPECT_STREQ("", TARGET_NAMES[2]);
+  // A module path that does not fit leaves the built-in name.
+  sim::set_module_path("C:\\" + std::string(MAX_PATH, 'k') + "\\" + UPDATER);
+  record_own_path(INSTANCE);
+  EXPECT_EQ(UPDATER, own_path());
 }

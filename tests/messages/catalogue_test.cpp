@@ -110,14 +110,14 @@ TEST_F(BoxLanguageTest, EachBoxIsInALanguageTheCodePageCarries) {
           const std::vector<std::string> outcome = run_updater();
           EXPECT_EQ(std::vector<std::string>{japanese_box ? updated_ja : "Update was succeeded."}, outcome) << where;
 
-          // UPDATE.D_2 is missing: the presence check's box.
+          // The first payload is missing: the presence check's box.
           set_up(row);
           sim::put_file(EXE, "MZ updater");
-          put_library(std::string(KIT) + "UPDATE.D_1", "2.0");
+          put_library(KIT + API_PAYLOAD, "2.0");
           install(TRAVEN_KEY, "C:\\T50", "1.0", "1.0");
           const std::vector<std::string> presence = run_updater();
           const std::string reason = japanese_reason ? missing_ja : missing_en;
-          EXPECT_EQ(std::vector<std::string>{reason + "  \n\n[ C:\\KIT\\UPDATE.D_2  ]"}, presence) << where;
+          EXPECT_EQ(std::vector<std::string>{reason + "  \n\n[ C:\\KIT\\" + AVC_PAYLOAD + "  ]"}, presence) << where;
 
           for (const std::vector<std::string> *texts : {&outcome, &presence})
             for (const std::string &text : *texts)

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Checks the built TRV60UPDATE.EXE for what lets it run on Windows 95 to 11.
+"""Checks the built updater for what lets it run on Windows 95 to 11.
 
     check_exe.py EXE [MAP]              check the program (and its link map)
     check_exe.py --self-test EXE [MAP]  break copies of it, one fault per

@@ -8,15 +8,21 @@
 #include <string>
 #include <vector>
 
+#include "kit_names.h"
 #include "simwin/machine.h"
 
 namespace {
 
-const char PAYLOAD[] = "C:\\KIT\\UPDATE.D_1";
-const char TARGET[] = "C:\\Prog\\TrvApi.dll";
+using namespace std::string_literals;
 
-HANDLE open_for(LPCSTR path, DWORD access, DWORD share) {
-  return CreateFileA(path, access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+const std::string PAYLOAD_PATH = "C:\\KIT\\" + API_PAYLOAD;
+const std::string TARGET_PATH = "C:\\Prog\\" + API_LIBRARY;
+// The Win32 calls take C strings.
+const char *const PAYLOAD = PAYLOAD_PATH.c_str();
+const char *const TARGET = TARGET_PATH.c_str();
+
+HANDLE open_for(const std::string &path, DWORD access, DWORD share) {
+  return CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 // The version block of a file, as the updater reads it; empty on failure.
@@ -45,8 +51,8 @@ using SimKernel = Sim;
 
 TEST_F(SimFiles, FailedOpensAreJournaled) {
   sim::put_file(TARGET, "lib");
-  EXPECT_EQ(INVALID_HANDLE_VALUE, open_for("C:\\Prog\\TrvAvc.dll", 0, 0));
-  EXPECT_EQ("open C:\\Prog\\TrvAvc.dll failed", sim::journal().front());
+  EXPECT_EQ(INVALID_HANDLE_VALUE, open_for("C:\\Prog\\" + AVC_LIBRARY, 0, 0));
+  EXPECT_EQ("open C:\\Prog\\" + AVC_LIBRARY + " failed", sim::journal().front());
   EXPECT_EQ(0, sim::open_handles());
 }
 
@@ -82,11 +88,11 @@ TEST_F(SimFiles, HoldsLastUntilReleasedAndFailuresAreJournaled) {
   sim::set_file_version(TARGET, "1.00");
   sim::hold(TARGET, sim::Hold::module);
   EXPECT_FALSE(DeleteFileA(TARGET));
-  EXPECT_EQ("delete C:\\Prog\\TrvApi.dll failed", sim::journal().back());
+  EXPECT_EQ("delete " + TARGET_PATH + " failed", sim::journal().back());
   sim::hold(TARGET, sim::Hold::exclusive);  // replaces the module hold
   DWORD handle;
   EXPECT_EQ(0u, GetFileVersionInfoSizeA(TARGET, &handle));
-  EXPECT_EQ("read-version C:\\Prog\\TrvApi.dll failed", sim::journal().back());
+  EXPECT_EQ("read-version " + TARGET_PATH + " failed", sim::journal().back());
   sim::release(TARGET);
   EXPECT_TRUE(CopyFileA(PAYLOAD, TARGET, FALSE));
 }
@@ -119,14 +125,15 @@ TEST_F(SimFiles, NineXRefusesTheExclusiveOpenOfAnOpenFile) {
 }
 
 TEST_F(SimFiles, LimitedUserWritesNothingUnderProtectedDirectories) {
-  const char installed[] = "C:\\Program Files\\T50\\TrvApi.dll";
+  const std::string installed = "C:\\Program Files\\T50\\" + API_LIBRARY;
   sim::put_file(PAYLOAD, "new");
   sim::put_file(installed, "old");
-  sim::put_file("C:\\T50\\TrvApi.dll", "old");
+  sim::put_file("C:\\T50\\" + API_LIBRARY, "old");
   sim::set_key("SOFTWARE\\Quenvor");
   sim::set_administrator(false);
   sim::protect("C:\\T50");
-  for (const char *target : {installed, "c:\\progra~1\\t50\\trvapi.dll", "C:\\T50\\TrvApi.dll"}) {
+  for (const std::string &name : {installed, "c:\\progra~1\\t50\\trvapi.dll"s, "C:\\T50\\" + API_LIBRARY}) {
+    const char *target = name.c_str();
     EXPECT_FALSE(CopyFileA(PAYLOAD, target, FALSE)) << target;
     EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
     EXPECT_FALSE(SetFileAttributesA(target, FILE_ATTRIBUTE_NORMAL));
@@ -151,7 +158,7 @@ TEST_F(SimFiles, LimitedUserWritesNothingUnderProtectedDirectories) {
 
   // The 9x family has no rights to check.
   sim::set_platform(VER_PLATFORM_WIN32_WINDOWS);
-  EXPECT_TRUE(DeleteFileA(installed));
+  EXPECT_TRUE(DeleteFileA(installed.c_str()));
 }
 
 TEST_F(SimFiles, CopiesAndAttributesAreJournaled) {
@@ -162,9 +169,9 @@ TEST_F(SimFiles, CopiesAndAttributesAreJournaled) {
   EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL), sim::attributes_of(TARGET));
   EXPECT_TRUE(CopyFileA(PAYLOAD, TARGET, FALSE));
   const std::vector<std::string> expected = {
-      "copy C:\\KIT\\UPDATE.D_1 > C:\\Prog\\TrvApi.dll failed",
-      "attributes C:\\Prog\\TrvApi.dll 0x80",
-      "copy C:\\KIT\\UPDATE.D_1 > C:\\Prog\\TrvApi.dll",
+      "copy " + PAYLOAD_PATH + " > " + TARGET_PATH + " failed",
+      "attributes " + TARGET_PATH + " 0x80",
+      "copy " + PAYLOAD_PATH + " > " + TARGET_PATH,
   };
   EXPECT_EQ(expected, sim::journal());
 }
@@ -196,7 +203,7 @@ TEST_F(SimFiles, RenamesReplaceOnlyWhatMayBeDeleted) {
   EXPECT_TRUE(MoveFileExA(fresh, TARGET, REPLACE));
   EXPECT_EQ("new", sim::bytes_of(TARGET));
   EXPECT_FALSE(sim::exists(fresh));
-  EXPECT_EQ("move C:\\Prog\\TRVNEW.TMP > C:\\Prog\\TrvApi.dll", sim::journal().back());
+  EXPECT_EQ("move C:\\Prog\\TRVNEW.TMP > " + TARGET_PATH, sim::journal().back());
   EXPECT_FALSE(MoveFileA("C:\\Prog\\gone.tmp", TARGET));
   EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
 
@@ -221,7 +228,7 @@ TEST_F(SimFiles, FullVolumeCutsACopyShortAndKeepsRenamesAtHome) {
   EXPECT_FALSE(CopyFileA(PAYLOAD, fresh, FALSE));
   EXPECT_EQ(static_cast<DWORD>(ERROR_DISK_FULL), GetLastError());
   EXPECT_EQ(std::string(1000, 'p'), sim::bytes_of(fresh));
-  EXPECT_EQ("copy C:\\KIT\\UPDATE.D_1 > C:\\Prog\\TRVNEW.TMP failed", sim::journal().back());
+  EXPECT_EQ("copy " + PAYLOAD_PATH + " > C:\\Prog\\TRVNEW.TMP failed", sim::journal().back());
   EXPECT_FALSE(version_block(fresh).empty());  // its head still holds the resource
   // Copying over the library frees its bytes first: 1500 then fit.
   EXPECT_TRUE(DeleteFileA(fresh));
@@ -232,7 +239,7 @@ TEST_F(SimFiles, FullVolumeCutsACopyShortAndKeepsRenamesAtHome) {
   EXPECT_TRUE(CopyFileA(PAYLOAD, fresh, FALSE));
   EXPECT_FALSE(MoveFileA(fresh, "C:\\KIT\\TRVNEW.TMP"));
   EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_SAME_DEVICE), GetLastError());
-  EXPECT_TRUE(MoveFileA(PAYLOAD, "C:\\UPDATE.D_1"));  // the system volume is one
+  EXPECT_TRUE(MoveFileA(PAYLOAD, ("C:\\" + API_PAYLOAD).c_str()));  // the system volume is one
 }
 
 // Data waits in the cache until it is flushed; names, sizes and attributes
@@ -279,21 +286,23 @@ TEST_F(SimRestart, PowerCutLosesWhatWasNeverFlushed) {
 }
 
 TEST_F(SimFiles, ShortNamesComeFromTheMappingOfTheFileOrItsDirectory) {
-  sim::put_file("C:\\Program Files\\Quenvor\\TrvApi.dll", "x");
+  const std::string library = "C:\\Program Files\\Quenvor\\" + API_LIBRARY;
+  sim::put_file(library, "x");
   sim::set_short_name("C:\\Program Files", "C:\\PROGRA~1");
   char buffer[64];
-  EXPECT_EQ(std::strlen("C:\\PROGRA~1\\Quenvor\\TrvApi.dll"),
-            GetShortPathNameA("c:/program files/Quenvor/TrvApi.dll", buffer, sizeof buffer));
-  EXPECT_STREQ("C:\\PROGRA~1\\Quenvor\\TrvApi.dll", buffer);
+  const std::string short_form = "C:\\PROGRA~1\\Quenvor\\" + API_LIBRARY;
+  EXPECT_EQ(short_form.size(),
+            GetShortPathNameA(("c:/program files/Quenvor/" + API_LIBRARY).c_str(), buffer, sizeof buffer));
+  EXPECT_EQ(short_form, buffer);
   // The file's own mapping is the longest and wins over its directory's.
-  sim::set_short_name("C:\\Program Files\\Quenvor\\TrvApi.dll", "C:\\PROGRA~1\\Quenvor\\TRVAPI~1.DLL");
-  EXPECT_NE(0u, GetShortPathNameA("C:\\Program Files\\Quenvor\\TrvApi.dll", buffer, sizeof buffer));
+  sim::set_short_name(library, "C:\\PROGRA~1\\Quenvor\\TRVAPI~1.DLL");
+  EXPECT_NE(0u, GetShortPathNameA(library.c_str(), buffer, sizeof buffer));
   EXPECT_STREQ("C:\\PROGRA~1\\Quenvor\\TRVAPI~1.DLL", buffer);
   EXPECT_EQ("x", sim::bytes_of(buffer));
 }
 
 TEST_F(SimFiles, EveryLongNameHasAnAliasMadeWindowsWay) {
-  sim::put_file("C:\\Program Files\\TRAVEN-60 Update\\TRV60UPDATE.EXE", "a");
+  sim::put_file("C:\\Program Files\\TRAVEN-60 Update\\" + UPDATER, "a");
   sim::put_file("C:\\Program Files\\TRAVEN-60 Update\\TRV60UPDATE2.EXE", "b");
   sim::put_file("C:\\Program Files\\TRAVEN-60 Update\\update.d_1", "c");
   sim::make_dir("C:\\Program Files\\a+b [c].setup.old");
@@ -301,14 +310,14 @@ TEST_F(SimFiles, EveryLongNameHasAnAliasMadeWindowsWay) {
   char buffer[MAX_PATH];
   ASSERT_NE(0u, GetShortPathNameA("C:\\Program Files\\TRAVEN-60 Update\\TRV60UPDATE2.EXE", buffer, MAX_PATH));
   EXPECT_STREQ("C:\\PROGRA~1\\TRAVEN~1\\TRV60U~2.EXE", buffer);
-  EXPECT_EQ("TRV60U~1.EXE", sim::alias_of("C:\\Program Files\\TRAVEN-60 Update\\TRV60UPDATE.EXE"));
+  EXPECT_EQ("TRV60U~1.EXE", sim::alias_of("C:\\Program Files\\TRAVEN-60 Update\\" + UPDATER));
   EXPECT_EQ("", sim::alias_of("C:\\Program Files\\TRAVEN-60 Update\\update.d_1"));  // 8.3 already
   EXPECT_EQ("TRAVEN~2", sim::alias_of("C:\\Program Files\\TRAVEN-60 Update Kit"));
   EXPECT_EQ("A_B_C_~1.OLD", sim::alias_of("C:\\Program Files\\a+b [c].setup.old"));
   // Every file operation takes an alias for the long name.
   EXPECT_EQ("b", sim::bytes_of("c:\\progra~1\\traven~1\\trv60u~2.exe"));
   EXPECT_TRUE(DeleteFileA("C:\\PROGRA~1\\TRAVEN~1\\TRV60U~1.EXE"));
-  EXPECT_FALSE(sim::exists("C:\\Program Files\\TRAVEN-60 Update\\TRV60UPDATE.EXE"));
+  EXPECT_FALSE(sim::exists("C:\\Program Files\\TRAVEN-60 Update\\" + UPDATER));
   // A freed alias goes to the next name that needs one.
   sim::put_file("C:\\Program Files\\TRAVEN-60 Update\\TRV60UPDATE3.EXE", "e");
   EXPECT_EQ("TRV60U~1.EXE", sim::alias_of("C:\\Program Files\\TRAVEN-60 Update\\TRV60UPDATE3.EXE"));
@@ -318,12 +327,12 @@ TEST_F(SimFiles, EveryLongNameHasAnAliasMadeWindowsWay) {
 }
 
 TEST_F(SimRestart, NtDeletesWhatWasMovedToNoNameAtRestart) {
-  const char exe[] = "C:\\KIT\\TRV60UPDATE.EXE";
+  const std::string exe = "C:\\KIT\\" + UPDATER;
   sim::put_file(exe, "exe");
   sim::hold(exe, sim::Hold::module);
-  EXPECT_TRUE(MoveFileExA(exe, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+  EXPECT_TRUE(MoveFileExA(exe.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
   EXPECT_EQ(std::vector<std::string>{exe}, sim::pending_deletions());
-  EXPECT_EQ("move-at-restart C:\\KIT\\TRV60UPDATE.EXE", sim::journal().back());
+  EXPECT_EQ("move-at-restart " + exe, sim::journal().back());
   EXPECT_TRUE(sim::exists(exe));
 
   sim::restart();
@@ -333,26 +342,25 @@ TEST_F(SimRestart, NtDeletesWhatWasMovedToNoNameAtRestart) {
 
 TEST_F(SimRestart, NineXFamilyDeletesTheNulEntriesOfWinInit) {
   sim::set_platform(VER_PLATFORM_WIN32_WINDOWS);
-  const char exe[] = "C:\\Program Files\\Kit\\TRV60UPDATE.EXE";
+  const std::string exe = "C:\\Program Files\\Kit\\" + UPDATER;
   sim::put_file(exe, "exe");
   sim::put_file(PAYLOAD, "payload");
   sim::set_short_name("C:\\Program Files", "C:\\PROGRA~1");
   sim::hold(exe, sim::Hold::module);
 
-  EXPECT_FALSE(MoveFileExA(exe, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
-  EXPECT_EQ("move-at-restart C:\\Program Files\\Kit\\TRV60UPDATE.EXE failed", sim::journal().back());
+  EXPECT_FALSE(MoveFileExA(exe.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+  EXPECT_EQ("move-at-restart " + exe + " failed", sim::journal().back());
 
   // WININIT runs under DOS: a long name in a line leaves it undone.
   const char long_one[] = "C:\\Program Files\\Kit\\Long Name.dll";
   sim::put_file(long_one, "kept");
   const char wininit[] = "C:\\WINDOWS\\WinInit.ini";
-  const char rename[] =
-      "Nul=C:\\PROGRA~1\\Kit\\TRV60U~1.EXE\0no equals sign\0NUL=C:\\KIT\\UPDATE.D_1\0"
-      "Nul=C:\\PROGRA~1\\Kit\\Long Name.dll\0Nul=C:\\Program Files\\Kit\\LONGNA~1.DLL\0";
-  EXPECT_TRUE(WritePrivateProfileSectionA("Rename", rename, wininit));
+  const std::string rename = "Nul=C:\\PROGRA~1\\Kit\\TRV60U~1.EXE\0no equals sign\0NUL="s + PAYLOAD +
+                             "\0Nul=C:\\PROGRA~1\\Kit\\Long Name.dll\0Nul=C:\\Program Files\\Kit\\LONGNA~1.DLL\0"s;
+  EXPECT_TRUE(WritePrivateProfileSectionA("Rename", rename.c_str(), wininit));
   EXPECT_TRUE(WritePrivateProfileSectionA("Keep", "a=b\0", wininit));
   EXPECT_EQ(
-      (std::vector<std::string>{"Nul=C:\\PROGRA~1\\Kit\\TRV60U~1.EXE", "NUL=C:\\KIT\\UPDATE.D_1",
+      (std::vector<std::string>{"Nul=C:\\PROGRA~1\\Kit\\TRV60U~1.EXE", "NUL="s + PAYLOAD,
                                 "Nul=C:\\PROGRA~1\\Kit\\Long Name.dll", "Nul=C:\\Program Files\\Kit\\LONGNA~1.DLL"}),
       sim::wininit_section("Rename"));
   EXPECT_EQ("write-section C:\\WINDOWS\\WinInit.ini [Rename]", sim::journal()[1]);
@@ -558,7 +566,7 @@ TEST_F(SimText, SystemTextsInUnicodeShowWhatTheCodePageLoses) {
 }
 
 TEST_F(SimKernel, ModulePathPastMaxPathAndWindowsDirectoryThatDoesNotFit) {
-  const std::string path = "C:\\" + std::string(300, 'k') + "\\TRV60UPDATE.EXE";
+  const std::string path = "C:\\" + std::string(300, 'k') + "\\" + UPDATER;
   sim::set_module_path(path);
   char buffer[MAX_PATH + 1];
   buffer[MAX_PATH] = '#';

@@ -12,11 +12,11 @@ static std::string tail_of(std::string line) {
 }
 
 TEST_F(CommandLineTest, TailSkipsTheProgramNameAndTheBlanksAfterIt) {
-  EXPECT_EQ("/d", tail_of("TRV60UPDATE.EXE /d"));
-  EXPECT_EQ("-d x", tail_of("\"C:\\Program Files\\Kit\\TRV60UPDATE.EXE\" \t -d x"));
+  EXPECT_EQ("/d", tail_of(UPDATER + " /d"));
+  EXPECT_EQ("-d x", tail_of("\"C:\\Program Files\\Kit\\" + UPDATER + "\" \t -d x"));
   EXPECT_EQ("/d", tail_of("prog\x01\x1f /d"));
-  EXPECT_EQ("", tail_of("\"C:\\Kit\\TRV60UPDATE.EXE\""));
-  EXPECT_EQ("", tail_of("\"C:\\Kit\\TRV60UPDATE.EXE"));  // unclosed quote runs to the end
+  EXPECT_EQ("", tail_of("\"C:\\Kit\\" + UPDATER + "\""));
+  EXPECT_EQ("", tail_of("\"C:\\Kit\\" + UPDATER));  // unclosed quote runs to the end
   EXPECT_EQ("", tail_of(""));
   EXPECT_EQ("/d", tail_of("\"\" /d"));
   EXPECT_STREQ("", command_line_tail(nullptr));
@@ -25,13 +25,13 @@ TEST_F(CommandLineTest, TailSkipsTheProgramNameAndTheBlanksAfterIt) {
 TEST_F(CommandLineTest, QuotedNameReadsDoubleByteCharacters) {
   // 0x81 is a lead byte in code page 932; the pair 81 22 is one character
   // there, so its second byte does not close the quote.
-  const std::string quoted_trail = "\"C:\\\x81\"x\\TRV60UPDATE.EXE\" /d";
-  const std::string blank_trail = "\"C:\\\x81 x\\TRV60UPDATE.EXE\" /d";
+  const std::string quoted_trail = "\"C:\\\x81\"x\\" + UPDATER + "\" /d";
+  const std::string blank_trail = "\"C:\\\x81 x\\" + UPDATER + "\" /d";
   sim::set_code_page(932);
   EXPECT_EQ("/d", tail_of(quoted_trail));
   EXPECT_EQ("/d", tail_of(blank_trail));
   sim::set_code_page(1252);
-  EXPECT_EQ("x\\TRV60UPDATE.EXE\" /d", tail_of(quoted_trail));
+  EXPECT_EQ("x\\" + UPDATER + "\" /d", tail_of(quoted_trail));
   // A lead byte at the very end must not carry the scan past the terminator.
   sim::set_code_page(932);
   EXPECT_EQ("", tail_of("\"C:\\\x81"));

@@ -97,21 +97,20 @@ TEST_F(RunTest, WithoutAMutexTheRunGoesOnUnprotected) {
 
 TEST_F(RunTest, ModulePathThatDoesNotFitIsNeverUsedCut) {
   // 300 bytes: GetModuleFileNameA hands back 260 of them unterminated.
-  std::string long_path = "C:\\" + std::string(280, 'k') + "\\TRV60UPDATE.EXE";
+  std::string long_path = "C:\\" + std::string(280, 'k') + "\\" + UPDATER;
   sim::set_module_path(long_path);
   install(TRAVEN_KEY, "C:\\T50", "1.0", "1.0");
   run_with("");
   ASSERT_EQ(1u, sim::boxes().size());
   // The payload is looked for beside the built-in name, in the current directory.
-  EXPECT_NE(std::string::npos, sim::boxes()[0].text.find("[ UPDATE.D_2  ]"));
+  EXPECT_NE(std::string::npos, sim::boxes()[0].text.find("[ " + AVC_PAYLOAD + "  ]"));
 }
 
 // Every fallible call of a typical "/d" run, in turn, fails: the run must
 // still end in order, whatever the system refuses.
 TEST_F(RunTest, AnyCallThatFailsLeavesTheMachineInOrder) {
-  const std::string libraries[] = {"C:\\T50\\TrvAvc.dll", "C:\\T50\\TrvApi.dll", "C:\\ZEL\\TrvAvc.dll",
-                                   "C:\\ZEL\\TrvApi.dll"};
-  const std::vector<std::string> kit = {EXE, std::string(KIT) + "UPDATE.D_2", std::string(KIT) + "UPDATE.D_1"};
+  const std::string libraries[] = {avc_in("C:\\T50"), api_in("C:\\T50"), avc_in("C:\\ZEL"), api_in("C:\\ZEL")};
+  const std::vector<std::string> kit = {EXE, KIT + AVC_PAYLOAD, KIT + API_PAYLOAD};
   const std::vector<std::string> catalogue = {"PELLAXION-ZEL1/2 or TRAVEN-60 is not found.",
                                               "Can not get version info.",
                                               "Newer version exist.",
@@ -169,7 +168,7 @@ TEST_F(RunTest, AnyCallThatFailsLeavesTheMachineInOrder) {
         // On 9x the old library steps aside under TRVOLD.TMP; when deleting
         // it afterwards is what failed, it stays there, whole.
         if (failed == "DeleteFileA" && path.size() > 10 && path.substr(path.size() - 10) == "TRVOLD.TMP") {
-          const std::string library = path.substr(0, path.size() - 10) + "TrvAvc.dll";
+          const std::string library = path.substr(0, path.size() - 10) + AVC_LIBRARY;
           EXPECT_TRUE(sim::bytes_of(path) == before[library]) << where << ": " << path;
           allowed = true;
         }
@@ -210,12 +209,12 @@ TEST_F(RunTest, LimitedUserSeesAFailureAndNoSuccess) {
       sim::reset();
       sim::set_administrator(administrator);
       const std::string kit = c.kit_protected ? protected_kit : std::string(KIT);
-      const std::string exe = kit + "TRV60UPDATE.EXE";
+      const std::string exe = kit + UPDATER;
       sim::set_module_path(exe);
       sim::put_file(exe, "MZ updater");
       sim::hold(exe, sim::Hold::module);
-      put_library(kit + "UPDATE.D_2", "2.0");
-      put_library(kit + "UPDATE.D_1", "2.0");
+      put_library(kit + AVC_PAYLOAD, "2.0");
+      put_library(kit + API_PAYLOAD, "2.0");
       install(TRAVEN_KEY, traven, "1.0", "1.0");
       if (c.zel) install(ZEL_KEY, "C:\\ZEL", "1.0", "1.0");
       const std::string where = std::string(c.what) + (administrator ? ", administrator" : ", limited user");
@@ -228,15 +227,15 @@ TEST_F(RunTest, LimitedUserSeesAFailureAndNoSuccess) {
       }
       ASSERT_EQ(1u, sim::boxes().size()) << where;
       EXPECT_EQ(0, std::count(outcomes.begin(), outcomes.end(), sim::boxes()[0].text)) << where;
-      EXPECT_EQ("MZ library 1.0", sim::bytes_of(traven + "\\TrvAvc.dll")) << where;
-      EXPECT_EQ("MZ library 1.0", sim::bytes_of(traven + "\\TrvApi.dll")) << where;
+      EXPECT_EQ("MZ library 1.0", sim::bytes_of(avc_in(traven))) << where;
+      EXPECT_EQ("MZ library 1.0", sim::bytes_of(api_in(traven))) << where;
       if (c.zel) {
-        EXPECT_EQ("MZ library 2.0", sim::bytes_of("C:\\ZEL\\TrvApi.dll")) << where;
+        EXPECT_EQ("MZ library 2.0", sim::bytes_of(api_in("C:\\ZEL"))) << where;
       }
       // Deletion at restart needs administrator rights: the updater stays,
       // and so does all of a kit the user may not write.
       EXPECT_TRUE(sim::exists(exe)) << where;
-      EXPECT_EQ(c.kit_protected, sim::exists(kit + "UPDATE.D_1")) << where;
+      EXPECT_EQ(c.kit_protected, sim::exists(kit + API_PAYLOAD)) << where;
       EXPECT_TRUE(journal_has("move-at-restart " + exe + " failed")) << where;
     }
   }
@@ -250,8 +249,8 @@ TEST_F(RunTest, LimitedUserSeesAFailureAndNoSuccess) {
 // beside the libraries.
 TEST_F(RunTest, PowerCutAfterAnyChangeLeavesEveryLibraryWhole) {
   const std::vector<std::string> directories = {"C:\\ZEL\\", "C:\\T50\\"};
-  const std::vector<std::string> names = {"TrvAvc.dll", "TrvApi.dll"};
-  const std::vector<std::string> kit = {EXE, std::string(KIT) + "UPDATE.D_2", std::string(KIT) + "UPDATE.D_1"};
+  const std::vector<std::string> names = {AVC_LIBRARY, API_LIBRARY};
+  const std::vector<std::string> kit = {EXE, KIT + AVC_PAYLOAD, KIT + API_PAYLOAD};
   auto machine = [&](DWORD family) {
     sim::reset();
     sim::set_platform(family);

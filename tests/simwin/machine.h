@@ -20,7 +20,7 @@ namespace sim {
 // loaded from res/strings.rc and system message texts in English and
 // Japanese; Windows directory "C:\WINDOWS", a VERSION.DLL in the system
 // directory, no registry keys, no files, no mutexes, the module path
-// "C:\KIT\TRV60UPDATE.EXE" (the file itself is not created); the user is an
+// the updater in "C:\KIT\" (EXE of machine_fixture.h; the file itself is not created); the user is an
 // administrator.
 void reset();
 
@@ -80,7 +80,7 @@ void release(const std::string &path);
 // Windows' way: upper case, blanks and all dots but the last dropped,
 // "+,;=[]" made "_", six characters, "~1" (or "~2" and on when the
 // directory has that alias already), and three of the extension:
-// "TRV60UPDATE.EXE" becomes "TRV60U~1.EXE". A valid 8.3 name, in any case,
+// "SETUPHELPER.EXE" becomes "SETUPH~1.EXE". A valid 8.3 name, in any case,
 // is its own. GetShortPathNameA builds the short form from the aliases, and
 // every file operation takes an alias for its long name.
 // set_short_name overrides: the short form GetShortPathNameA gives for the

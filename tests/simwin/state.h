@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "kit_names.h"
 #include "machine.h"
 
 namespace sim {
@@ -129,7 +130,7 @@ struct Machine {
   std::set<WORD> message_languages = {1033, 1041};
   bool administrator = true;
   std::vector<std::string> protected_dirs = {"C:\\Program Files"};
-  std::string module_path = "C:\\KIT\\TRV60UPDATE.EXE";
+  std::string module_path = "C:\\KIT\\" + UPDATER;
   DWORD last_error = 0;
 
   // Libraries (loader.cpp).

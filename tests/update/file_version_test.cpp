@@ -2,8 +2,8 @@
 
 #include <cctype>
 #include <cstring>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -61,11 +61,12 @@ TEST(VersionOrder, ComparesTextNotNumbers) {
 
 class FileVersionTest : public MachineTest {
  protected:
+  const std::string library = avc_in("C:\\T50");
   char version[VERSION_CAPACITY] = "untouched";
-  int read() { return read_file_version("C:\\T50\\TrvAvc.dll", version, VERSION_CAPACITY); }
-  static void give(const sim::VersionResource &resource) {
-    sim::put_file("C:\\T50\\TrvAvc.dll", "MZ");
-    sim::set_version("C:\\T50\\TrvAvc.dll", resource);
+  int read() { return read_file_version(library.c_str(), version, VERSION_CAPACITY); }
+  void give(const sim::VersionResource &resource) {
+    sim::put_file(library, "MZ");
+    sim::set_version(library, resource);
   }
 };
 
@@ -82,14 +83,14 @@ TEST_F(FileVersionTest, ReadsTheFirstTranslationOnly) {
 
 TEST_F(FileVersionTest, FilesWithoutUsableVersionGiveNothing) {
   EXPECT_EQ(0, read());  // missing file
-  sim::put_file("C:\\T50\\TrvAvc.dll", "no resource");
+  sim::put_file(library, "no resource");
   EXPECT_EQ(0, read());
   give({{}});  // a resource without a translation table
   EXPECT_EQ(0, read());
   give({{{0x0409, 1200, true, "1.0"}}});
-  sim::hold("C:\\T50\\TrvAvc.dll", sim::Hold::exclusive);
+  sim::hold(library, sim::Hold::exclusive);
   EXPECT_EQ(0, read());
-  sim::release("C:\\T50\\TrvAvc.dll");
+  sim::release(library);
   sim::fail_heap_allocations();
   EXPECT_EQ(0, read());
   EXPECT_STREQ("untouched", version);

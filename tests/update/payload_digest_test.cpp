@@ -93,7 +93,7 @@ class PayloadDigestTest : public MachineTest {
   // The executable as a release builds it: the digests of the payloads as
   // they lie in the kit now, in payload table order.
   static std::string digests() {
-    return digest_of(sim::bytes_of("C:\\KIT\\UPDATE.D_2")) + digest_of(sim::bytes_of("C:\\KIT\\UPDATE.D_1"));
+    return digest_of(sim::bytes_of(KIT + AVC_PAYLOAD)) + digest_of(sim::bytes_of(KIT + API_PAYLOAD));
   }
   static void bind_payloads() { sim::set_resource(10, "#1", digests()); }
   static int run_updater() {
@@ -111,21 +111,21 @@ class PayloadDigestTest : public MachineTest {
     record_own_path(INSTANCE);
     put_kit("2.0", "2.0");
     // Payloads that differ, so that a digest checked against the wrong one shows.
-    for (const char *name : {"UPDATE.D_2", "UPDATE.D_1"}) {
-      sim::put_file(std::string(KIT) + name, std::string("MZ payload ") + name);
-      sim::set_file_version(std::string(KIT) + name, "2.0");
+    for (const std::string &name : {AVC_PAYLOAD, API_PAYLOAD}) {
+      sim::put_file(KIT + name, "MZ payload " + name);
+      sim::set_file_version(KIT + name, "2.0");
     }
     install(TRAVEN_KEY, "C:\\T50", "1.0", "1.0");
   }
 };
 
 TEST_F(PayloadDigestTest, PlainBuildTakesThePayloadsAsTheyAre) {
-  sim::put_file("C:\\KIT\\UPDATE.D_2", "MZ payload, changed in transit");
-  sim::set_file_version("C:\\KIT\\UPDATE.D_2", "2.0");
+  sim::put_file(KIT + AVC_PAYLOAD, "MZ payload, changed in transit");
+  sim::set_file_version(KIT + AVC_PAYLOAD, "2.0");
   run_updater();
   EXPECT_EQ(std::vector<std::string>{"Update was succeeded."}, box_texts());
-  EXPECT_EQ(0, count("read C:\\KIT\\UPDATE.D_2"));
-  EXPECT_EQ(1, count("open C:\\KIT\\UPDATE.D_2")) << "only the presence check opens it";
+  EXPECT_EQ(0, count("read C:\\KIT\\" + AVC_PAYLOAD));
+  EXPECT_EQ(1, count("open C:\\KIT\\" + AVC_PAYLOAD)) << "only the presence check opens it";
   EXPECT_EQ(0, sim::open_handles());
 }
 
@@ -133,32 +133,31 @@ TEST_F(PayloadDigestTest, MatchingPayloadsAreHashedBeforeUseAndCopied) {
   bind_payloads();
   run_updater();
   EXPECT_EQ(std::vector<std::string>{"Update was succeeded."}, box_texts());
-  EXPECT_EQ(sim::bytes_of("C:\\KIT\\UPDATE.D_1"), sim::bytes_of("C:\\T50\\TrvApi.dll"));
+  EXPECT_EQ(sim::bytes_of(KIT + API_PAYLOAD), sim::bytes_of(api_in("C:\\T50")));
   // Read to the end before the version resource is looked at.
   const auto &journal = sim::journal();
   auto first = [&](const std::string &line) {
     return std::find(journal.begin(), journal.end(), line) - journal.begin();
   };
-  EXPECT_EQ(2, count("read C:\\KIT\\UPDATE.D_2"));  // the bytes, then the end
-  EXPECT_LT(first("read C:\\KIT\\UPDATE.D_2"), first("read-version C:\\KIT\\UPDATE.D_2"));
-  EXPECT_LT(first("read C:\\KIT\\UPDATE.D_1"), first("read-version C:\\KIT\\UPDATE.D_1"));
+  EXPECT_EQ(2, count("read C:\\KIT\\" + AVC_PAYLOAD));  // the bytes, then the end
+  EXPECT_LT(first("read C:\\KIT\\" + AVC_PAYLOAD), first("read-version C:\\KIT\\" + AVC_PAYLOAD));
+  EXPECT_LT(first("read C:\\KIT\\" + API_PAYLOAD), first("read-version C:\\KIT\\" + API_PAYLOAD));
   EXPECT_EQ(0, sim::open_handles());
 }
 
 TEST_F(PayloadDigestTest, PayloadChangedByOneByteIsRefusedAsCorrupt) {
   bind_payloads();
-  std::string bytes = sim::bytes_of("C:\\KIT\\UPDATE.D_1");
+  std::string bytes = sim::bytes_of(KIT + API_PAYLOAD);
   bytes[3] ^= 1;
-  ASSERT_TRUE(sim::tamper("C:\\KIT\\UPDATE.D_1", bytes));
-  sim::set_file_version("C:\\KIT\\UPDATE.D_1", "2.0");
+  ASSERT_TRUE(sim::tamper(KIT + API_PAYLOAD, bytes));
+  sim::set_file_version(KIT + API_PAYLOAD, "2.0");
   EXPECT_EQ(PASS_FAILED, update_product(INSTANCE, "C:\\T50", 1));
-  EXPECT_EQ(
-      std::vector<std::string>{"The file or directory is corrupted and unreadable.\r\n  \n\n[ C:\\KIT\\UPDATE.D_1  ]"},
-      box_texts());
-  EXPECT_EQ(sim::bytes_of("C:\\KIT\\UPDATE.D_2"), sim::bytes_of("C:\\T50\\TrvAvc.dll"))
-      << "the first pair went through";
-  EXPECT_EQ("MZ library 1.0", sim::bytes_of("C:\\T50\\TrvApi.dll"));
-  EXPECT_EQ(0, count("read-version C:\\KIT\\UPDATE.D_1")) << "a refused payload is never used";
+  EXPECT_EQ(std::vector<std::string>{"The file or directory is corrupted and unreadable.\r\n  \n\n[ C:\\KIT\\" +
+                                     API_PAYLOAD + "  ]"},
+            box_texts());
+  EXPECT_EQ(sim::bytes_of(KIT + AVC_PAYLOAD), sim::bytes_of(avc_in("C:\\T50"))) << "the first pair went through";
+  EXPECT_EQ("MZ library 1.0", sim::bytes_of(api_in("C:\\T50")));
+  EXPECT_EQ(0, count("read-version C:\\KIT\\" + API_PAYLOAD)) << "a refused payload is never used";
   EXPECT_EQ(0, sim::open_handles());
 }
 
@@ -168,19 +167,19 @@ TEST_F(PayloadDigestTest, DigestsAreBoundInPayloadTableOrder) {
   const std::string both = digests();
   sim::set_resource(10, "#1", both.substr(SHA256_SIZE) + both.substr(0, SHA256_SIZE));
   EXPECT_EQ(PASS_FAILED, update_product(INSTANCE, "C:\\T50", 1));
-  EXPECT_EQ(
-      std::vector<std::string>{"The file or directory is corrupted and unreadable.\r\n  \n\n[ C:\\KIT\\UPDATE.D_2  ]"},
-      box_texts());
+  EXPECT_EQ(std::vector<std::string>{"The file or directory is corrupted and unreadable.\r\n  \n\n[ C:\\KIT\\" +
+                                     AVC_PAYLOAD + "  ]"},
+            box_texts());
 
   sim::reset();
   SetUp();
   sim::set_resource(10, "#1", both.substr(0, 2 * SHA256_SIZE - 1));
   run_updater();
-  EXPECT_EQ(
-      std::vector<std::string>{"The file or directory is corrupted and unreadable.\r\n  \n\n[ C:\\KIT\\UPDATE.D_1  ]"},
-      box_texts());
-  EXPECT_EQ(sim::bytes_of("C:\\KIT\\UPDATE.D_2"), sim::bytes_of("C:\\T50\\TrvAvc.dll"));
-  EXPECT_EQ("MZ library 1.0", sim::bytes_of("C:\\T50\\TrvApi.dll"));
+  EXPECT_EQ(std::vector<std::string>{"The file or directory is corrupted and unreadable.\r\n  \n\n[ C:\\KIT\\" +
+                                     API_PAYLOAD + "  ]"},
+            box_texts());
+  EXPECT_EQ(sim::bytes_of(KIT + AVC_PAYLOAD), sim::bytes_of(avc_in("C:\\T50")));
+  EXPECT_EQ("MZ library 1.0", sim::bytes_of(api_in("C:\\T50")));
 }
 
 TEST_F(PayloadDigestTest, PayloadIsHeldFromTheCheckUntilItsCopyHasFinished) {
@@ -189,23 +188,24 @@ TEST_F(PayloadDigestTest, PayloadIsHeldFromTheCheckUntilItsCopyHasFinished) {
   sim::on_call("CopyFileA", [&] {
     if (tried) return;
     tried = true;
-    EXPECT_FALSE(sim::tamper("C:\\KIT\\UPDATE.D_2", "MZ something else"));
-    EXPECT_FALSE(DeleteFileA("C:\\KIT\\UPDATE.D_2"));
+    EXPECT_FALSE(sim::tamper(KIT + AVC_PAYLOAD, "MZ something else"));
+    EXPECT_FALSE(DeleteFileA((KIT + AVC_PAYLOAD).c_str()));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
   });
   run_updater();
   EXPECT_TRUE(tried);
   EXPECT_EQ(std::vector<std::string>{"Update was succeeded."}, box_texts());
-  EXPECT_EQ("MZ payload UPDATE.D_2", sim::bytes_of("C:\\T50\\TrvAvc.dll"));
-  EXPECT_TRUE(sim::tamper("C:\\KIT\\UPDATE.D_2", "MZ something else")) << "released after the pass";
+  EXPECT_EQ("MZ payload " + AVC_PAYLOAD, sim::bytes_of(avc_in("C:\\T50")));
+  EXPECT_TRUE(sim::tamper(KIT + AVC_PAYLOAD, "MZ something else")) << "released after the pass";
 }
 
 TEST_F(PayloadDigestTest, PayloadThatCannotBeReadIsReportedWithTheReason) {
   bind_payloads();
-  sim::hold("C:\\KIT\\UPDATE.D_2", sim::Hold::exclusive);
+  sim::hold(KIT + AVC_PAYLOAD, sim::Hold::exclusive);
   run_updater();
   EXPECT_EQ(std::vector<std::string>{"The process cannot access the file because it is being used by another "
-                                     "process.\r\n  \n\n[ C:\\KIT\\UPDATE.D_2  ]"},
+                                     "process.\r\n  \n\n[ C:\\KIT\\" +
+                                     AVC_PAYLOAD + "  ]"},
             box_texts());
 
   sim::reset();
@@ -214,8 +214,9 @@ TEST_F(PayloadDigestTest, PayloadThatCannotBeReadIsReportedWithTheReason) {
   sim::fail_call(1, ERROR_NOT_ENOUGH_MEMORY, "ReadFile");
   run_updater();
   EXPECT_EQ(std::vector<std::string>{"Not enough storage is available to process this command.\r\n  \n\n[ "
-                                     "C:\\KIT\\UPDATE.D_2  ]"},
+                                     "C:\\KIT\\" +
+                                     AVC_PAYLOAD + "  ]"},
             box_texts());
-  EXPECT_EQ("MZ library 1.0", sim::bytes_of("C:\\T50\\TrvAvc.dll"));
+  EXPECT_EQ("MZ library 1.0", sim::bytes_of(avc_in("C:\\T50")));
   EXPECT_EQ(0, sim::open_handles());
 }

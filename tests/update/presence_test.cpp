@@ -6,23 +6,26 @@
 
 using PresenceTest = MachineTest;
 
+const std::string LIBRARY = avc_in("C:\\T50");
+
 TEST_F(PresenceTest, ExistingFileIsOpenedAndClosedWithoutABox) {
-  sim::put_file("C:\\T50\\TrvAvc.dll", "MZ");
-  sim::hold("C:\\T50\\TrvAvc.dll", sim::Hold::exclusive);  // opening for no access still works
-  EXPECT_EQ(1, check_file_present("C:\\T50\\TrvAvc.dll", 1));
+  sim::put_file(LIBRARY, "MZ");
+  sim::hold(LIBRARY, sim::Hold::exclusive);  // opening for no access still works
+  EXPECT_EQ(1, check_file_present(LIBRARY.c_str(), 1));
   EXPECT_TRUE(sim::boxes().empty());
   EXPECT_EQ(0, sim::open_handles());
 }
 
 TEST_F(PresenceTest, MissingFileIsReportedOnlyWhenAsked) {
   sim::make_dir("C:\\T50");
-  EXPECT_EQ(0, check_file_present("C:\\T50\\TrvAvc.dll", 0));
+  EXPECT_EQ(0, check_file_present(LIBRARY.c_str(), 0));
   EXPECT_TRUE(sim::boxes().empty());
-  EXPECT_EQ(0, check_file_present("C:\\T50\\TrvAvc.dll", 1));
-  EXPECT_EQ(0, check_file_present("C:\\Nowhere\\TrvAvc.dll", 1));
+  EXPECT_EQ(0, check_file_present(LIBRARY.c_str(), 1));
+  EXPECT_EQ(0, check_file_present(avc_in("C:\\Nowhere").c_str(), 1));
   ASSERT_EQ(2u, sim::boxes().size());
-  EXPECT_EQ("The system cannot find the file specified.\r\n  \n\n[ C:\\T50\\TrvAvc.dll  ]", sim::boxes()[0].text);
-  EXPECT_EQ("The system cannot find the path specified.\r\n  \n\n[ C:\\Nowhere\\TrvAvc.dll  ]", sim::boxes()[1].text);
+  EXPECT_EQ("The system cannot find the file specified.\r\n  \n\n[ " + LIBRARY + "  ]", sim::boxes()[0].text);
+  EXPECT_EQ("The system cannot find the path specified.\r\n  \n\n[ C:\\Nowhere\\" + AVC_LIBRARY + "  ]",
+            sim::boxes()[1].text);
   EXPECT_EQ("TRAVEN-60 Update", sim::boxes()[0].caption);
   EXPECT_EQ(MB_SYSTEMMODAL | MB_OK, sim::boxes()[0].style);
 }
@@ -30,9 +33,9 @@ TEST_F(PresenceTest, MissingFileIsReportedOnlyWhenAsked) {
 TEST_F(PresenceTest, ReasonWithoutSystemTextFallsBackToNotExist) {
   sim::make_dir("C:\\T50");
   sim::set_system_message(ERROR_FILE_NOT_FOUND, "");
-  check_file_present("C:\\T50\\TrvAvc.dll", 1);
+  check_file_present(LIBRARY.c_str(), 1);
   ASSERT_EQ(1u, sim::boxes().size());
-  EXPECT_EQ("Not exist.  \n\n[ C:\\T50\\TrvAvc.dll  ]", sim::boxes()[0].text);
+  EXPECT_EQ("Not exist.  \n\n[ " + LIBRARY + "  ]", sim::boxes()[0].text);
 }
 
 TEST_F(PresenceTest, OverlongReasonGivesWayToThePath) {
@@ -41,7 +44,7 @@ TEST_F(PresenceTest, OverlongReasonGivesWayToThePath) {
   std::string reason;
   while (reason.size() < 1000) reason += "\x83\x5C";
   sim::set_system_message(ERROR_FILE_NOT_FOUND, reason);
-  const std::string path = "C:\\" + std::string(240, 'p') + "\\TrvAvc.dll";
+  const std::string path = "C:\\" + std::string(240, 'p') + "\\" + AVC_LIBRARY;
   sim::make_dir("C:\\" + std::string(240, 'p'));
   check_file_present(path.c_str(), 1);
   ASSERT_EQ(1u, sim::boxes().size());
@@ -57,13 +60,13 @@ TEST_F(PresenceTest, PathLongerThanTheBoxKeepsItsEnd) {
   sim::set_code_page(932);
   std::string path = "C:\\";
   while (path.size() < 1010) path += "\x95\x5C";
-  path += "\\TrvAvc.dll";
+  path += "\\" + AVC_LIBRARY;
   report_unopenable(path.c_str(), ERROR_FILE_NOT_FOUND);
   ASSERT_EQ(1u, sim::boxes().size());
   const std::string &text = sim::boxes()[0].text;
   EXPECT_LE(text.size(), 1023u);
   EXPECT_EQ(0u, text.find("  \n\n[ ..."));
-  EXPECT_EQ("\x95\x5C\\TrvAvc.dll  ]", text.substr(text.size() - 16));
+  EXPECT_EQ("\x95\x5C\\" + AVC_LIBRARY + "  ]", text.substr(text.size() - 16));
   EXPECT_EQ(0u, (text.size() - 16 - 9) % 2) << "a character was split";
 }
 
@@ -73,18 +76,17 @@ TEST_F(PresenceTest, PathLongerThanTheBoxKeepsItsEnd) {
 TEST_F(PresenceTest, ReasonTheCodePageCannotCarryIsShownInEnglish) {
   sim::make_dir("C:\\T50");
   sim::set_ui_language(1041);
-  check_file_present("C:\\T50\\TrvAvc.dll", 1);
+  check_file_present(LIBRARY.c_str(), 1);
   sim::set_message_languages({1041});
-  check_file_present("C:\\T50\\TrvAvc.dll", 1);
+  check_file_present(LIBRARY.c_str(), 1);
   // On 932 the Japanese reason stays, and on the 9x family, where the
   // system's texts are in its own code page, the reason is asked as ever.
   sim::set_code_page(932);
-  check_file_present("C:\\T50\\TrvAvc.dll", 1);
+  check_file_present(LIBRARY.c_str(), 1);
   sim::set_platform(VER_PLATFORM_WIN32_WINDOWS);
-  check_file_present("C:\\T50\\TrvAvc.dll", 1);
-  const std::string japanese =
-      sim::to_cp932("指定されたファイルが見つかりません。\r\n") + "  \n\n[ C:\\T50\\TrvAvc.dll  ]";
-  EXPECT_EQ((std::vector<std::string>{"The system cannot find the file specified.\r\n  \n\n[ C:\\T50\\TrvAvc.dll  ]",
-                                      "Not exist.  \n\n[ C:\\T50\\TrvAvc.dll  ]", japanese, japanese}),
+  check_file_present(LIBRARY.c_str(), 1);
+  const std::string japanese = sim::to_cp932("指定されたファイルが見つかりません。\r\n") + "  \n\n[ " + LIBRARY + "  ]";
+  EXPECT_EQ((std::vector<std::string>{"The system cannot find the file specified.\r\n  \n\n[ " + LIBRARY + "  ]",
+                                      "Not exist.  \n\n[ " + LIBRARY + "  ]", japanese, japanese}),
             box_texts());
 }

@@ -8,6 +8,10 @@
 #include "machine_fixture.h"
 #include "run/run.h"
 
+// The libraries of the installation most tests update.
+const std::string T50_AVC = avc_in("C:\\T50");
+const std::string T50_API = api_in("C:\\T50");
+
 class UpdatePassTest : public MachineTest {
  protected:
   void SetUp() override {
@@ -51,17 +55,17 @@ TEST_F(UpdatePassTest, EqualVersionsAreLeftAlone) {
 TEST_F(UpdatePassTest, NewerPayloadsReplaceBothLibrariesInTableOrder) {
   put_kit("2.0", "2.0");
   install(TRAVEN_KEY, "C:\\T50\\", "1.0", "1.0");
-  sim::put_file("C:\\T50\\TrvApi.dll", "old", FILE_ATTRIBUTE_READONLY);
-  sim::set_file_version("C:\\T50\\TrvApi.dll", "1.0");
+  sim::put_file(T50_API, "old", FILE_ATTRIBUTE_READONLY);
+  sim::set_file_version(T50_API, "1.0");
   EXPECT_EQ(PASS_REPLACED, pass("C:\\T50\\", 1));
   EXPECT_EQ((std::vector<std::string>{
-                "copy C:\\KIT\\UPDATE.D_2 > C:\\T50\\TRVNEW.TMP", "move C:\\T50\\TRVNEW.TMP > C:\\T50\\TrvAvc.dll",
-                "copy C:\\KIT\\UPDATE.D_1 > C:\\T50\\TRVNEW.TMP", "move C:\\T50\\TRVNEW.TMP > C:\\T50\\TrvApi.dll"}),
+                "copy C:\\KIT\\" + AVC_PAYLOAD + " > C:\\T50\\TRVNEW.TMP", "move C:\\T50\\TRVNEW.TMP > " + T50_AVC,
+                "copy C:\\KIT\\" + API_PAYLOAD + " > C:\\T50\\TRVNEW.TMP", "move C:\\T50\\TRVNEW.TMP > " + T50_API}),
             replacements());
-  EXPECT_EQ(sim::bytes_of("C:\\KIT\\UPDATE.D_2"), sim::bytes_of("C:\\T50\\TrvAvc.dll"));
-  EXPECT_EQ(sim::bytes_of("C:\\KIT\\UPDATE.D_1"), sim::bytes_of("C:\\T50\\TrvApi.dll"));
-  EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, sim::attributes_of("C:\\T50\\TrvAvc.dll"));
-  EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, sim::attributes_of("C:\\T50\\TrvApi.dll"));  // was read-only
+  EXPECT_EQ(sim::bytes_of(KIT + AVC_PAYLOAD), sim::bytes_of(T50_AVC));
+  EXPECT_EQ(sim::bytes_of(KIT + API_PAYLOAD), sim::bytes_of(T50_API));
+  EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, sim::attributes_of(T50_AVC));
+  EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, sim::attributes_of(T50_API));  // was read-only
 }
 
 TEST_F(UpdatePassTest, VersionLibraryThatCannotBeHadIsAMissingVersion) {
@@ -85,11 +89,11 @@ TEST_F(UpdatePassTest, VersionLibraryThatCannotBeHadIsAMissingVersion) {
 
 TEST_F(UpdatePassTest, LaterFailureKeepsEarlierReplacement) {
   put_kit("2.0", "2.0");
-  sim::put_file("C:\\KIT\\UPDATE.D_1", "no version resource");
+  sim::put_file(KIT + API_PAYLOAD, "no version resource");
   install(TRAVEN_KEY, "C:\\T50", "1.0", "1.0");
   EXPECT_EQ(PASS_FAILED, pass("C:\\T50", 1));
   EXPECT_EQ(std::vector<std::string>{"Can not get version info."}, box_texts());
-  EXPECT_EQ(sim::bytes_of("C:\\KIT\\UPDATE.D_2"), sim::bytes_of("C:\\T50\\TrvAvc.dll"));
+  EXPECT_EQ(sim::bytes_of(KIT + AVC_PAYLOAD), sim::bytes_of(T50_AVC));
 }
 
 // The new library is built beside the old one and takes its name only once
@@ -98,33 +102,32 @@ TEST_F(UpdatePassTest, LaterFailureKeepsEarlierReplacement) {
 // leaves a read-only copy, cleared before it is opened for the flush.
 TEST_F(UpdatePassTest, NewLibraryIsFlushedBesideTheOldOneBeforeItTakesItsName) {
   const std::vector<std::string> head = {
-      "attributes C:\\T50\\TrvAvc.dll 0x80", "attributes C:\\T50\\TRVNEW.TMP 0x80",
-      "delete C:\\T50\\TRVNEW.TMP",          "copy C:\\KIT\\UPDATE.D_2 > C:\\T50\\TRVNEW.TMP",
+      "attributes " + T50_AVC + " 0x80",     "attributes C:\\T50\\TRVNEW.TMP 0x80",
+      "delete C:\\T50\\TRVNEW.TMP",          "copy C:\\KIT\\" + AVC_PAYLOAD + " > C:\\T50\\TRVNEW.TMP",
       "attributes C:\\T50\\TRVNEW.TMP 0x80", "open C:\\T50\\TRVNEW.TMP",
       "flush-buffers C:\\T50\\TRVNEW.TMP",
   };
   std::vector<std::string> nt = head;
-  nt.insert(nt.end(), {"move C:\\T50\\TRVNEW.TMP > C:\\T50\\TrvAvc.dll", "attributes C:\\T50\\TrvAvc.dll 0x80"});
+  nt.insert(nt.end(), {"move C:\\T50\\TRVNEW.TMP > " + T50_AVC, "attributes " + T50_AVC + " 0x80"});
   // Windows 9x: the library must be free, steps aside, and goes.
   std::vector<std::string> nine_x = head;
-  nine_x.insert(nine_x.end(),
-                {"open C:\\T50\\TrvAvc.dll", "attributes C:\\T50\\TRVOLD.TMP 0x80", "delete C:\\T50\\TRVOLD.TMP",
-                 "move C:\\T50\\TrvAvc.dll > C:\\T50\\TRVOLD.TMP", "move C:\\T50\\TRVNEW.TMP > C:\\T50\\TrvAvc.dll",
-                 "delete C:\\T50\\TRVOLD.TMP", "attributes C:\\T50\\TrvAvc.dll 0x80"});
+  nine_x.insert(nine_x.end(), {"open " + T50_AVC, "attributes C:\\T50\\TRVOLD.TMP 0x80", "delete C:\\T50\\TRVOLD.TMP",
+                               "move " + T50_AVC + " > C:\\T50\\TRVOLD.TMP", "move C:\\T50\\TRVNEW.TMP > " + T50_AVC,
+                               "delete C:\\T50\\TRVOLD.TMP", "attributes " + T50_AVC + " 0x80"});
   for (DWORD family : {VER_PLATFORM_WIN32_NT, VER_PLATFORM_WIN32_WINDOWS}) {
     sim::reset();
     sim::set_module_path(EXE);
     sim::set_platform(family);
     put_kit("2.0", "1.0");
-    sim::put_file("C:\\KIT\\UPDATE.D_2", "MZ new library", FILE_ATTRIBUTE_READONLY);
-    sim::set_file_version("C:\\KIT\\UPDATE.D_2", "2.0");
+    sim::put_file(KIT + AVC_PAYLOAD, "MZ new library", FILE_ATTRIBUTE_READONLY);
+    sim::set_file_version(KIT + AVC_PAYLOAD, "2.0");
     install(TRAVEN_KEY, "C:\\T50", "1.0", "1.0");
     sim::put_file("C:\\T50\\TRVNEW.TMP", "left by a run cut short", FILE_ATTRIBUTE_READONLY);
     sim::put_file("C:\\T50\\TRVOLD.TMP", "left by a run cut short", FILE_ATTRIBUTE_READONLY);
     EXPECT_EQ(PASS_REPLACED, pass("C:\\T50", 1)) << family;
-    EXPECT_EQ(family == VER_PLATFORM_WIN32_NT ? nt : nine_x, replacement_of("C:\\T50\\TrvAvc.dll")) << family;
-    EXPECT_EQ("MZ new library", sim::bytes_of("C:\\T50\\TrvAvc.dll"));
-    EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, sim::attributes_of("C:\\T50\\TrvAvc.dll"));
+    EXPECT_EQ(family == VER_PLATFORM_WIN32_NT ? nt : nine_x, replacement_of(T50_AVC)) << family;
+    EXPECT_EQ("MZ new library", sim::bytes_of(T50_AVC));
+    EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, sim::attributes_of(T50_AVC));
     EXPECT_FALSE(sim::exists("C:\\T50\\TRVNEW.TMP"));
     EXPECT_EQ(family == VER_PLATFORM_WIN32_NT, sim::exists("C:\\T50\\TRVOLD.TMP"));  // NT has no use for it
     EXPECT_EQ(0, sim::open_handles());
@@ -140,20 +143,19 @@ TEST_F(UpdatePassTest, ReplacementThatCannotFinishLeavesTheOldLibraryWhole) {
     const char *what;
     DWORD family;
     std::function<void()> arrange;
-    const char *shows;  // a journal line that shows where it stopped
+    std::string shows;  // a journal line that shows where it stopped
   };
   const Case cases[] = {
       {"a full disk", ANY, [] { sim::set_free_space("C:\\T50", 1000); },
-       "copy C:\\KIT\\UPDATE.D_2 > C:\\T50\\TRVNEW.TMP failed"},
+       "copy C:\\KIT\\" + AVC_PAYLOAD + " > C:\\T50\\TRVNEW.TMP failed"},
       // NT refuses to rename over a loaded library, after the copy.
-      {"a library in use", NT, [] { sim::hold("C:\\T50\\TrvAvc.dll", sim::Hold::module); },
-       "move C:\\T50\\TRVNEW.TMP > C:\\T50\\TrvAvc.dll failed"},
+      {"a library in use", NT, [] { sim::hold(T50_AVC, sim::Hold::module); },
+       "move C:\\T50\\TRVNEW.TMP > " + T50_AVC + " failed"},
       // 9x: found out before anything is renamed, since Wine's 9x mode would
       // rename a loaded library. (Loaded before the pass, the library already
       // fails the presence check there: this one is loaded during the copy.)
-      {"a library in use", NINE_X,
-       [] { sim::on_call("CopyFileA", [] { sim::hold("C:\\T50\\TrvAvc.dll", sim::Hold::module); }); },
-       "open C:\\T50\\TrvAvc.dll failed"},
+      {"a library in use", NINE_X, [] { sim::on_call("CopyFileA", [] { sim::hold(T50_AVC, sim::Hold::module); }); },
+       "open " + T50_AVC + " failed"},
       {"no copy", ANY, [] { sim::fail_call(1, ERROR_ACCESS_DENIED, "CopyFileA"); },
        "delete C:\\T50\\TRVNEW.TMP failed"},
       {"no open for the flush", ANY, [] { sim::fail_call(3, ERROR_SHARING_VIOLATION, "CreateFileA"); },
@@ -164,7 +166,7 @@ TEST_F(UpdatePassTest, ReplacementThatCannotFinishLeavesTheOldLibraryWhole) {
        "delete C:\\T50\\TRVNEW.TMP"},
       // The new library cannot take the name: the old one goes back.
       {"no second rename", NINE_X, [] { sim::fail_call(2, ERROR_ACCESS_DENIED, "MoveFileA"); },
-       "move C:\\T50\\TRVOLD.TMP > C:\\T50\\TrvAvc.dll"},
+       "move C:\\T50\\TRVOLD.TMP > " + T50_AVC},
   };
   const std::string payload(4096, 'N');
   for (const Case &c : cases) {
@@ -177,8 +179,8 @@ TEST_F(UpdatePassTest, ReplacementThatCannotFinishLeavesTheOldLibraryWhole) {
         sim::set_module_path(EXE);
         sim::set_platform(family);
         put_kit("2.0", "2.0");
-        sim::put_file("C:\\KIT\\UPDATE.D_2", payload);
-        sim::set_file_version("C:\\KIT\\UPDATE.D_2", "2.0");
+        sim::put_file(KIT + AVC_PAYLOAD, payload);
+        sim::set_file_version(KIT + AVC_PAYLOAD, "2.0");
         install(report ? TRAVEN_KEY : ZEL_KEY, "C:\\T50", "1.0", "1.0");
         const std::vector<std::string> files = sim::file_paths();
         c.arrange();
@@ -186,7 +188,7 @@ TEST_F(UpdatePassTest, ReplacementThatCannotFinishLeavesTheOldLibraryWhole) {
         EXPECT_EQ(std::vector<std::string>{"Files in use. Please stop application using TRAVEN-60."}, box_texts())
             << where;
         EXPECT_TRUE(journal_has(c.shows)) << where;
-        EXPECT_EQ("MZ library 1.0", sim::bytes_of("C:\\T50\\TrvAvc.dll")) << where;
+        EXPECT_EQ("MZ library 1.0", sim::bytes_of(T50_AVC)) << where;
         EXPECT_EQ(files, sim::file_paths()) << where;
         EXPECT_EQ(0, sim::open_handles()) << where;
       }
@@ -207,7 +209,7 @@ TEST_F(UpdatePassTest, LibraryInUseOnEachFamily) {
   } cases[] = {
       {VER_PLATFORM_WIN32_NT, TRAVEN_KEY, {"Files in use. Please stop application using TRAVEN-60."}},
       {VER_PLATFORM_WIN32_NT, ZEL_KEY, {"Files in use. Please stop application using TRAVEN-60."}},
-      {VER_PLATFORM_WIN32_WINDOWS, TRAVEN_KEY, {in_use + "  \n\n[ C:\\Prog\\TrvAvc.dll  ]"}},
+      {VER_PLATFORM_WIN32_WINDOWS, TRAVEN_KEY, {in_use + "  \n\n[ C:\\Prog\\" + AVC_LIBRARY + "  ]"}},
       {VER_PLATFORM_WIN32_WINDOWS, ZEL_KEY, {"No need to update."}},
   };
   for (const auto &c : cases) {
@@ -216,11 +218,11 @@ TEST_F(UpdatePassTest, LibraryInUseOnEachFamily) {
     sim::set_module_path(EXE);
     put_kit("2.0", "2.0");
     install(c.key, "C:\\Prog", "1.0", "1.0");
-    sim::hold("C:\\Prog\\TrvAvc.dll", sim::Hold::module);
+    sim::hold(avc_in("C:\\Prog"), sim::Hold::module);
     run_updater();
     EXPECT_EQ(c.boxes, box_texts()) << c.platform << " " << c.key;
-    EXPECT_EQ("MZ library 1.0", sim::bytes_of("C:\\Prog\\TrvAvc.dll"));
-    EXPECT_EQ("MZ library 1.0", sim::bytes_of("C:\\Prog\\TrvApi.dll"));
+    EXPECT_EQ("MZ library 1.0", sim::bytes_of(avc_in("C:\\Prog")));
+    EXPECT_EQ("MZ library 1.0", sim::bytes_of(api_in("C:\\Prog")));
   }
 }
 
@@ -229,20 +231,22 @@ TEST_F(UpdatePassTest, MissingLibrariesFollowTheReportFlag) {
   sim::make_dir("C:\\ZEL");
   EXPECT_EQ(PASS_NO_TARGET, pass("C:\\ZEL", 0));
   EXPECT_TRUE(sim::boxes().empty());
-  EXPECT_FALSE(journal_has("open C:\\ZEL\\TrvApi.dll")) << "the second pair was examined";
+  EXPECT_FALSE(journal_has("open C:\\ZEL\\" + API_LIBRARY)) << "the second pair was examined";
 
   EXPECT_EQ(PASS_FAILED, pass("C:\\ZEL", 1));
-  EXPECT_EQ(std::vector<std::string>{"The system cannot find the file specified.\r\n  \n\n[ C:\\ZEL\\TrvAvc.dll  ]"},
-            box_texts());
+  EXPECT_EQ(
+      std::vector<std::string>{"The system cannot find the file specified.\r\n  \n\n[ C:\\ZEL\\" + AVC_LIBRARY + "  ]"},
+      box_texts());
 }
 
 TEST_F(UpdatePassTest, MissingPayloadIsReportedEvenWhenItsLibraryIsMissing) {
   sim::put_file(EXE, "MZ updater");
-  put_library("C:\\KIT\\UPDATE.D_1", "2.0");
+  put_library(KIT + API_PAYLOAD, "2.0");
   sim::make_dir("C:\\ZEL");
   EXPECT_EQ(PASS_NO_TARGET, pass("C:\\ZEL", 0));
-  EXPECT_EQ(std::vector<std::string>{"The system cannot find the file specified.\r\n  \n\n[ C:\\KIT\\UPDATE.D_2  ]"},
-            box_texts());
+  EXPECT_EQ(
+      std::vector<std::string>{"The system cannot find the file specified.\r\n  \n\n[ C:\\KIT\\" + AVC_PAYLOAD + "  ]"},
+      box_texts());
 }
 
 TEST_F(UpdatePassTest, QuietPassThatReplacedALibraryReportsSuccess) {
@@ -250,7 +254,7 @@ TEST_F(UpdatePassTest, QuietPassThatReplacedALibraryReportsSuccess) {
   install(ZEL_KEY, "C:\\ZEL", "1.0", "");
   EXPECT_EQ(0, run_updater());
   EXPECT_EQ(std::vector<std::string>{"Update was succeeded."}, box_texts());
-  EXPECT_EQ(sim::bytes_of("C:\\KIT\\UPDATE.D_2"), sim::bytes_of("C:\\ZEL\\TrvAvc.dll"));
+  EXPECT_EQ(sim::bytes_of(KIT + AVC_PAYLOAD), sim::bytes_of(avc_in("C:\\ZEL")));
 }
 
 TEST_F(UpdatePassTest, RunFoldsBothInstallations) {
@@ -271,26 +275,26 @@ TEST_F(UpdatePassTest, RunFoldsBothInstallations) {
   put_kit("2.0", "2.0");
   install(ZEL_KEY, "C:\\ZEL", "1.0", "1.0");
   install(TRAVEN_KEY, "C:\\T50", "1.0", "1.0");
-  sim::hold("C:\\T50\\TrvAvc.dll", sim::Hold::module);
+  sim::hold(T50_AVC, sim::Hold::module);
   run_updater();
   EXPECT_EQ(std::vector<std::string>{"Files in use. Please stop application using TRAVEN-60."}, box_texts());
-  EXPECT_EQ(sim::bytes_of("C:\\KIT\\UPDATE.D_1"), sim::bytes_of("C:\\ZEL\\TrvApi.dll"));
+  EXPECT_EQ(sim::bytes_of(KIT + API_PAYLOAD), sim::bytes_of(api_in("C:\\ZEL")));
 }
 
 TEST_F(UpdatePassTest, DoubleByteDirectoriesEndingInTheBackslashByte) {
   sim::set_ui_language(1041);
   sim::set_code_page(932);
   const std::string kit = "C:\\" + sim::to_cp932("表") + "\\";
-  sim::set_module_path(kit + "TRV60UPDATE.EXE");
-  put_library(kit + "UPDATE.D_2", "2.0");
-  put_library(kit + "UPDATE.D_1", "2.0");
+  sim::set_module_path(kit + UPDATER);
+  put_library(kit + AVC_PAYLOAD, "2.0");
+  put_library(kit + API_PAYLOAD, "2.0");
   const std::string installed = "C:\\" + sim::to_cp932("ソフト十");
   sim::set_string(TRAVEN_KEY, "Path", installed);
-  put_library(installed + "\\TrvAvc.dll", "1.0");
-  put_library(installed + "\\TrvApi.dll", "1.0");
+  put_library(installed + "\\" + AVC_LIBRARY, "1.0");  // its last byte is 0x5C
+  put_library(installed + "\\" + API_LIBRARY, "1.0");
   EXPECT_EQ(0, run_updater());
   EXPECT_EQ(std::vector<std::string>{sim::to_cp932("アップデートが終了しました")}, box_texts());
-  EXPECT_EQ(sim::bytes_of(kit + "UPDATE.D_1"), sim::bytes_of(installed + "\\TrvApi.dll"));
+  EXPECT_EQ(sim::bytes_of(kit + API_PAYLOAD), sim::bytes_of(installed + "\\" + API_LIBRARY));
 }
 
 TEST_F(UpdatePassTest, PathsTooLongAreNeverCutAndNeverOpened) {
@@ -299,9 +303,8 @@ TEST_F(UpdatePassTest, PathsTooLongAreNeverCutAndNeverOpened) {
   EXPECT_EQ(PASS_NO_TARGET, pass(directory.c_str(), 0));
   EXPECT_TRUE(sim::boxes().empty());
   EXPECT_EQ(PASS_FAILED, pass(directory.c_str(), 1));
-  EXPECT_EQ(
-      std::vector<std::string>{"The filename or extension is too long.\r\n  \n\n[ " + directory + "\\TrvAvc.dll  ]"},
-      box_texts());
+  EXPECT_EQ(std::vector<std::string>{"The filename or extension is too long.\r\n  \n\n[ " + avc_in(directory) + "  ]"},
+            box_texts());
   for (const auto &line : sim::journal()) EXPECT_EQ(std::string::npos, line.find(std::string(250, 'i')));
 
   // An own directory longer than the split allows.
@@ -310,6 +313,6 @@ TEST_F(UpdatePassTest, PathsTooLongAreNeverCutAndNeverOpened) {
   sim::set_module_path(kit + "X");  // 259 bytes: the path itself fits
   install(TRAVEN_KEY, "C:\\T50", "1.0", "1.0");
   EXPECT_EQ(PASS_FAILED, pass("C:\\T50", 1));
-  EXPECT_EQ(std::vector<std::string>{"The filename or extension is too long.\r\n  \n\n[ " + kit + "UPDATE.D_2  ]"},
+  EXPECT_EQ(std::vector<std::string>{"The filename or extension is too long.\r\n  \n\n[ " + kit + AVC_PAYLOAD + "  ]"},
             box_texts());
 }
