@@ -23,6 +23,7 @@
 #include <string>
 #include <tuple>
 
+#include "digest_of.h"
 #include "fuzz_input.h"
 #include "kit_names.h"
 #include "messages/catalogue.h"
@@ -192,15 +193,6 @@ static std::string loosely(std::string path) {
     if (c == '/') c = '\\';
   }
   return path;
-}
-
-static std::string digest_of(const std::string &bytes) {
-  Sha256 hash;
-  sha256_begin(&hash);
-  sha256_add(&hash, reinterpret_cast<const BYTE *>(bytes.data()), static_cast<DWORD>(bytes.size()));
-  BYTE digest[SHA256_SIZE];
-  sha256_end(&hash, digest);
-  return std::string(reinterpret_cast<char *>(digest), SHA256_SIZE);
 }
 
 static bool starts_with(const std::string &text, const char *head) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "digest_of.h"
 #include "kit/own_path.h"
 #include "machine_fixture.h"
 #include "run/run.h"
@@ -82,14 +83,6 @@ TEST(Sha256, MessagesOf4GBAreRefused) {
 
 class PayloadDigestTest : public MachineTest {
  protected:
-  static std::string digest_of(const std::string &bytes) {
-    Sha256 hash;
-    sha256_begin(&hash);
-    sha256_add(&hash, reinterpret_cast<const BYTE *>(bytes.data()), static_cast<DWORD>(bytes.size()));
-    BYTE digest[SHA256_SIZE];
-    sha256_end(&hash, digest);
-    return std::string(reinterpret_cast<char *>(digest), SHA256_SIZE);
-  }
   // The executable as a release builds it: the digests of the payloads as
   // they lie in the kit now, in payload table order.
   static std::string digests() {

@@ -1,0 +1,16 @@
+// The SHA-256 of some bytes, as a release build binds a payload: the
+// updater's own digest code, for tests that bind payloads and check them.
+#pragma once
+
+#include <string>
+
+#include "update/sha256.h"
+
+inline std::string digest_of(const std::string &bytes) {
+  Sha256 hash;
+  sha256_begin(&hash);
+  sha256_add(&hash, reinterpret_cast<const BYTE *>(bytes.data()), static_cast<DWORD>(bytes.size()));
+  BYTE digest[SHA256_SIZE];
+  sha256_end(&hash, digest);
+  return std::string(reinterpret_cast<char *>(digest), SHA256_SIZE);
+}
