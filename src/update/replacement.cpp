@@ -1,6 +1,7 @@
 #include "replacement.h"
 
 #include "kit/paths.h"
+#include "platform/family.h"
 
 // The working files beside the library: the payload's copy, and on the 9x
 // family the old library between two renames. The names are fixed, so a run
@@ -11,11 +12,11 @@
 static const char NEW_NAME[] = "TRVNEW.TMP";
 static const char OLD_NAME[] = "TRVOLD.TMP";
 
-// GetVersionExA fills the whole record; only its size must be set.
+// When the system does not say, the 9x sequence is taken: it is safe on NT
+// too, since it checks first that the library is free.
 static int nt_family() {
-  OSVERSIONINFOA version;
-  version.dwOSVersionInfoSize = sizeof version;
-  return GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+  DWORD family;
+  return platform_family(&family) && family == VER_PLATFORM_WIN32_NT;
 }
 
 // A payload from read-only media carries its read-only attribute into the

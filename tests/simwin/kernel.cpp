@@ -25,6 +25,13 @@ HANDLE new_mutex_handle(LPCSTR name) {
 }
 
 }  // namespace
+UINT directory_answer(const std::string &path, LPSTR buffer, UINT size) {
+  const UINT length = static_cast<UINT>(path.size());
+  if (!buffer || size < length + 1) return length + 1;
+  std::memcpy(buffer, path.c_str(), length + 1);
+  return length;
+}
+
 }  // namespace detail
 
 using namespace detail;
@@ -185,11 +192,7 @@ UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {
     set_error(injected);
     return 0;
   }
-  const std::string &path = machine().windows_directory;
-  const UINT length = static_cast<UINT>(path.size());
-  if (!buffer || size < length + 1) return length + 1;
-  std::memcpy(buffer, path.c_str(), length + 1);
-  return length;
+  return directory_answer(machine().windows_directory, buffer, size);
 }
 
 HANDLE WINAPI GetProcessHeap(void) {

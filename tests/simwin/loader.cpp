@@ -65,11 +65,7 @@ UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
     set_error(injected);
     return 0;
   }
-  const std::string path = sim::system_directory();
-  const UINT length = static_cast<UINT>(path.size());
-  if (!buffer || size < length + 1) return length + 1;
-  std::memcpy(buffer, path.c_str(), length + 1);
-  return length;
+  return directory_answer(sim::system_directory(), buffer, size);
 }
 
 HMODULE WINAPI LoadLibraryA(LPCSTR name) {

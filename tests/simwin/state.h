@@ -163,6 +163,9 @@ DWORD enter(const char *function);
 
 void set_error(DWORD code);
 BOOL fail(DWORD error);  // sets the last error, returns FALSE
+// What GetWindowsDirectoryA and GetSystemDirectoryA answer: the length
+// without the terminator, or the size needed when the buffer is too small.
+UINT directory_answer(const std::string &path, LPSTR buffer, UINT size);
 void record(const std::string &line, bool succeeded);
 void fault(const std::string &what);
 std::string show(LPCSTR text);  // "(null)" for a null pointer
