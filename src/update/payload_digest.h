@@ -5,18 +5,15 @@
 #pragma once
 
 #include "platform/platform.h"
+#include "sha256.h"
 
 // The resource's id; the build writes it (cmake/win32.cmake, digests.rc).
 enum { PAYLOAD_DIGESTS_ID = 1 };
 
-// Before the payload of pair index is used at all. Without digests:
-// INVALID_HANDLE_VALUE at once, nothing held. With them: opens the payload
-// for reading, sharing only reading, so that it can be neither written,
-// deleted nor renamed while it is held, and hashes its bytes; when they
-// match, the open payload. Otherwise the payload counts as one that cannot
-// be opened: one box with the system's reason (ERROR_FILE_CORRUPT for a
-// mismatch) and the path, and null.
-HANDLE hold_verified_payload(HINSTANCE instance, LPCSTR path, int index);
+// The digest the executable carries for the payload of pair index, into
+// *digest, or null in a plain build. 0 when a release build's digests cannot
+// be read or stop short of that pair: the payload then counts as corrupt.
+int payload_digest(HINSTANCE instance, int index, const BYTE **digest);
 
-// Ends the hold (if any) once the payload's copy has finished.
-void release_payload(HANDLE held);
+// Ends the hash: 1 when the bytes added to it have the digest.
+int digest_matches(Sha256 *hash, const BYTE *digest);

@@ -34,6 +34,11 @@ static int tail_that_fits(LPCSTR text, int length, int room) {
   return length;
 }
 
+DWORD failure_reason() {
+  DWORD error = GetLastError();
+  return error ? error : ERROR_FILE_CORRUPT;
+}
+
 int check_file_present(LPCSTR path, BYTE report) {
   // The one place where a path too long for MAX_PATH is refused: it is
   // never cut, and never handed to the system.

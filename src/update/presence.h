@@ -8,6 +8,10 @@
 // system's reason and the path.
 int check_file_present(LPCSTR path, BYTE report);
 
+// The reason the last call failed, never 0: a failure must not pass for
+// success, and a call that fails without saying why counts as a corrupt file.
+DWORD failure_reason();
+
 // The box for a file that cannot be opened: the system's text for the
 // error, then the path. The path may be longer than a path buffer holds
 // (one that could not be built), up to 1,023 bytes.

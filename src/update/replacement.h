@@ -3,10 +3,16 @@
 
 #include "platform/platform.h"
 
-// Replaces the library at target, which lies in install_directory, with a
-// copy of the payload. At every moment the library's name holds either its
-// old bytes or the payload's, whole: the copy is made beside the library
-// under a working name, flushed to disk, and only then renamed over it.
-// 1 when the library was replaced; 0 when it keeps its old bytes (it is in
-// use, the disk is full, a step failed), with no working file left behind.
-int replace_library(LPCSTR payload, LPCSTR target, LPCSTR install_directory);
+// Replaces the library at target, which lies in install_directory, with the
+// bytes read through payload: a handle open for reading at the file's start
+// that nobody may write while it is held. With a digest (a release build)
+// the bytes must hash to it. At every moment the library's name holds either
+// its old bytes or the payload's, whole: the copy is written beside the
+// library into a working file made for it, flushed to disk, and only then
+// renamed over it. 1 when the library was replaced. 0 when it keeps its old
+// bytes, with no working file of this run left behind: *payload_error is
+// then the reason the payload could not be read or did not match
+// (ERROR_FILE_CORRUPT), or 0 when the library could not be replaced (it is
+// in use, the disk is full, a working name is taken, a step failed).
+int replace_library(HANDLE payload, const BYTE *digest, LPCSTR target, LPCSTR install_directory,
+                    DWORD *payload_error);

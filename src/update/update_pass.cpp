@@ -23,9 +23,21 @@ static int locate_target(LPSTR path, LPCSTR install_directory, LPCSTR name, BYTE
   return check_file_present(path, report);
 }
 
+// The payload is opened once, for reading and sharing only reading: while it
+// is held nobody can write, delete or rename it, and the bytes installed are
+// read through this handle alone. A name swapped afterwards, say by a
+// junction above the kit's folder, can change the version text read by
+// name, never the bytes that become the library.
+static HANDLE hold_payload(LPCSTR path) {
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
+  if (file == INVALID_HANDLE_VALUE) report_unopenable(path, failure_reason());
+  return file;
+}
+
 // 1 when the target was replaced, 0 when it was not newer, -1 on a
 // failure already shown.
-static int replace_if_newer(HINSTANCE instance, LPCSTR payload, LPCSTR target, LPCSTR install_directory) {
+static int replace_if_newer(HINSTANCE instance, HANDLE held, const BYTE *digest, LPCSTR payload, LPCSTR target,
+                            LPCSTR install_directory) {
   char payload_version[VERSION_CAPACITY];
   char target_version[VERSION_CAPACITY];
   bytes_zero(payload_version, VERSION_CAPACITY);
@@ -37,15 +49,13 @@ static int replace_if_newer(HINSTANCE instance, LPCSTR payload, LPCSTR target, L
     return -1;
   }
   if (!is_newer(payload_version, target_version)) return 0;
-  // A read-only library is replaced all the same, and the copy brings the
-  // payload's attributes along: leave the library plain afterwards.
-  SetFileAttributesA(target, FILE_ATTRIBUTE_NORMAL);
-  if (!replace_library(payload, target, install_directory)) {
+  DWORD payload_error;
+  if (replace_library(held, digest, target, install_directory, &payload_error)) return 1;
+  if (payload_error)
+    report_unopenable(payload, payload_error);
+  else
     show_catalogue_message(instance, MSG_FILES_IN_USE);
-    return -1;
-  }
-  SetFileAttributesA(target, FILE_ATTRIBUTE_NORMAL);
-  return 1;
+  return -1;
 }
 
 PassResult update_product(HINSTANCE instance, LPCSTR install_directory, BYTE report_missing_targets) {
@@ -66,11 +76,17 @@ PassResult update_product(HINSTANCE instance, LPCSTR install_directory, BYTE rep
       return replaced ? PASS_REPLACED : PASS_NO_TARGET;
     }
     if (!payload_present) return PASS_FAILED;
-    // The payload stays held from its digest check until its copy is done.
-    HANDLE held = hold_verified_payload(instance, payload, i);
-    if (!held) return PASS_FAILED;
-    int outcome = replace_if_newer(instance, payload, target, install_directory);
-    release_payload(held);
+    // A release build's payload must have the digest the executable carries;
+    // its bytes are hashed as they are copied.
+    const BYTE *digest;
+    if (!payload_digest(instance, i, &digest)) {
+      report_unopenable(payload, ERROR_FILE_CORRUPT);
+      return PASS_FAILED;
+    }
+    HANDLE held = hold_payload(payload);
+    if (held == INVALID_HANDLE_VALUE) return PASS_FAILED;
+    int outcome = replace_if_newer(instance, held, digest, payload, target, install_directory);
+    CloseHandle(held);
     if (outcome < 0) return PASS_FAILED;
     replaced += outcome;
   }

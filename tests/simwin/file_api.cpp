@@ -74,6 +74,21 @@ void put_file(const std::string &path, const std::string &bytes, DWORD attribute
     machine().files.push_back(File{path, bytes, attributes, false, {}});
     name_path(path);
   }
+  find_file(path)->written_at = ++machine().clock;
+}
+
+void relink(const std::string &path, const std::string &bytes) {
+  for (auto &entry : machine().handles) {
+    Handle &h = entry.second;
+    if (h.kind == HandleKind::file && !h.detached && same_path(h.name, path))
+      h.detached = std::make_shared<File>(*find_file(path));
+  }
+  put_file(path, bytes);
+}
+
+unsigned long long written_time(const std::string &path) {
+  const File *file = find_file(path);
+  return file ? file->written_at : 0;
 }
 
 bool exists(const std::string &path) { return find_file(path) || is_directory(path); }
@@ -108,28 +123,64 @@ bool tamper(const std::string &path, const std::string &bytes) {
 
 using namespace sim::detail;
 
-HANDLE WINAPI CreateFileA(LPCSTR given_name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD,
-                          HANDLE) {
+// A new file: its name must be free, whatever stands there. The NT family
+// takes a link under the name for the name itself when asked to open
+// reparse points; Windows 9x knows neither links nor that flag.
+static DWORD create_check(const std::string &name, DWORD flags) {
+  if ((flags & FILE_FLAG_OPEN_REPARSE_POINT) && machine().platform != VER_PLATFORM_WIN32_NT)
+    fault("FILE_FLAG_OPEN_REPARSE_POINT on the 9x family, which does not know it");
+  if (DWORD error = path_check(name)) return error;
+  if (find_file(name)) return ERROR_FILE_EXISTS;
+  if (is_directory(name)) return ERROR_ACCESS_DENIED;
+  if (DWORD error = rights_check(name)) return error;
+  return free_space(name) == 0 ? ERROR_DISK_FULL : 0;
+}
+
+HANDLE WINAPI CreateFileA(LPCSTR given_name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition,
+                          DWORD flags, HANDLE) {
   if (DWORD injected = enter("CreateFileA")) {
     set_error(injected);
     return INVALID_HANDLE_VALUE;
   }
-  std::string line = "open " + show(given_name);
+  std::string line = (disposition == CREATE_NEW ? "create " : "open ") + show(given_name);
   const std::string name_rules = win32_name(given_name);
   LPCSTR name = given_name ? name_rules.c_str() : nullptr;
   DWORD error = ERROR_INVALID_PARAMETER;
-  // Only opening what exists is modelled; creating files is not something
-  // the updater does.
+  // Opening what exists and making a new file are modelled; the other
+  // dispositions are not something the updater does.
   if (name && disposition == OPEN_EXISTING) error = open_check(name, access, share);
+  if (name && disposition == CREATE_NEW) error = create_check(name, flags);
+  if (!error && disposition == CREATE_NEW) {
+    // Only these attributes can be given to a new file; NT marks it for
+    // archiving besides.
+    const DWORD given = flags & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    machine().files.push_back(File{name, "", given | FILE_ATTRIBUTE_ARCHIVE, false, {}, false});
+    machine().files.back().written_at = ++machine().clock;
+    name_path(name);
+    if (!disk_changed()) error = ERROR_NOT_READY;
+  }
   record(line, error == 0);
   if (error) {
     set_error(error);
     return INVALID_HANDLE_VALUE;
   }
   uintptr_t value = new_handle();
-  machine().handles[value] = Handle{HandleKind::file, name, access, share};
+  machine().handles[value] = Handle{HandleKind::file, name, access, share, 0, nullptr};
   set_error(0);  // as XP's CreateFileA does on every successful open
   return reinterpret_cast<HANDLE>(value);
+}
+
+// The handle's file, or null when a test erased it behind the system's back.
+static File *file_of(Handle &h) { return h.detached ? h.detached.get() : find_file(h.name); }
+
+// The open file behind a handle, or null after a fault: the updater never
+// hands the file functions anything else.
+static Handle *file_handle(const char *function, HANDLE file) {
+  auto found = machine().handles.find(reinterpret_cast<uintptr_t>(file));
+  if (found != machine().handles.end() && found->second.kind == HandleKind::file) return &found->second;
+  fault(std::string(function) + " of a handle that is not an open file " + show(static_cast<const void *>(file)));
+  set_error(ERROR_INVALID_HANDLE);
+  return nullptr;
 }
 
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped) {
@@ -137,21 +188,17 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVE
     if (read) *read = 0;
     return fail(injected);
   }
-  Machine &m = machine();
-  auto found = m.handles.find(reinterpret_cast<uintptr_t>(file));
-  if (found == m.handles.end() || found->second.kind != HandleKind::file) {
-    fault("ReadFile of a handle that is not an open file " + show(static_cast<const void *>(file)));
-    return fail(ERROR_INVALID_HANDLE);
-  }
-  Handle &h = found->second;
+  Handle *found = file_handle("ReadFile", file);
+  if (!found) return FALSE;
+  Handle &h = *found;
   std::string line = "read " + h.name;
   // Windows 9x demands the count; NT faults without it. Overlapped reads
   // are not something the updater does.
   DWORD error = 0;
   if (!buffer || !read || overlapped) error = ERROR_INVALID_PARAMETER;
   if (!error && !(h.access & GENERIC_READ)) error = ERROR_ACCESS_DENIED;
-  const File *data = error ? nullptr : find_file(h.name);
-  if (!error && !data) error = ERROR_FILE_NOT_FOUND;  // erased behind the system's back by a test
+  const File *data = error ? nullptr : file_of(h);
+  if (!error && !data) error = ERROR_FILE_NOT_FOUND;
   record(line, error == 0);
   if (error) {
     if (read) *read = 0;
@@ -163,6 +210,86 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVE
   h.position += count;
   *read = static_cast<DWORD>(count);
   return TRUE;  // a read at the end succeeds with a count of 0
+}
+
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
+  if (DWORD injected = enter("WriteFile")) {
+    if (written) *written = 0;
+    return fail(injected);
+  }
+  Handle *h = file_handle("WriteFile", file);
+  if (!h) return FALSE;
+  DWORD error = 0;
+  if (!buffer || !written || overlapped) error = ERROR_INVALID_PARAMETER;
+  if (!error && !grants_write(h->access)) error = ERROR_ACCESS_DENIED;
+  File *data = error ? nullptr : file_of(*h);
+  if (!error && !data) error = ERROR_FILE_NOT_FOUND;
+  // A write that does not fit the volume writes nothing (NTFS, FAT and
+  // Wine alike fail it whole with the count 0).
+  if (!error) {
+    const std::size_t end = h->position + size;
+    const std::size_t grows = end > data->bytes.size() ? end - data->bytes.size() : 0;
+    if (grows > free_space(data->path)) error = ERROR_DISK_FULL;
+  }
+  if (written) *written = 0;
+  if (!error && !disk_changed()) error = ERROR_NOT_READY;
+  record("write " + h->name, error == 0);
+  if (error) return fail(error);
+  if (data->bytes.size() < h->position + size) data->bytes.resize(h->position + size);
+  data->bytes.replace(h->position, size, static_cast<const char *>(buffer), size);
+  data->unflushed = true;
+  data->written_at = ++machine().clock;
+  h->position += size;
+  *written = size;
+  return TRUE;
+}
+
+static void put_time(LPFILETIME time, unsigned long long ticks) {
+  time->dwLowDateTime = static_cast<DWORD>(ticks);
+  time->dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+}
+
+BOOL WINAPI GetFileTime(HANDLE file, LPFILETIME created, LPFILETIME accessed, LPFILETIME written) {
+  if (DWORD injected = enter("GetFileTime")) return fail(injected);
+  Handle *h = file_handle("GetFileTime", file);
+  if (!h) return FALSE;
+  const File *data = file_of(*h);
+  // Reading times needs some access to the file: GENERIC_READ or
+  // GENERIC_WRITE bring it, an open for no access does not.
+  if (!data || !(h->access & (GENERIC_READ | GENERIC_WRITE))) return fail(data ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
+  for (LPFILETIME time : {created, accessed, written})
+    if (time) put_time(time, data->written_at);
+  return TRUE;
+}
+
+BOOL WINAPI SetFileTime(HANDLE file, LPCFILETIME created, LPCFILETIME accessed, LPCFILETIME written) {
+  if (DWORD injected = enter("SetFileTime")) return fail(injected);
+  Handle *h = file_handle("SetFileTime", file);
+  if (!h) return FALSE;
+  File *data = file_of(*h);
+  DWORD error = !data ? ERROR_FILE_NOT_FOUND : grants_write(h->access) ? 0 : ERROR_ACCESS_DENIED;
+  if (!error && !disk_changed()) error = ERROR_NOT_READY;
+  record("time " + h->name, error == 0);
+  if (error) return fail(error);
+  (void)created;
+  (void)accessed;
+  if (written) data->written_at = written->dwLowDateTime | static_cast<unsigned long long>(written->dwHighDateTime) << 32;
+  return TRUE;
+}
+
+DWORD WINAPI GetFileAttributesA(LPCSTR given_name) {
+  if (DWORD injected = enter("GetFileAttributesA")) {
+    set_error(injected);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  const std::string name = win32_name(given_name);
+  DWORD error = given_name ? path_check(name) : ERROR_INVALID_PARAMETER;
+  if (!error && !find_file(name) && !is_directory(name)) error = ERROR_FILE_NOT_FOUND;
+  if (error) {
+    set_error(error);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  return sim::attributes_of(name);
 }
 
 BOOL WINAPI SetFileAttributesA(LPCSTR given_name, DWORD attributes) {

@@ -19,7 +19,7 @@ bool mutex_alive(const std::string &name) {
 
 HANDLE new_mutex_handle(LPCSTR name) {
   uintptr_t value = new_handle();
-  machine().handles[value] = Handle{HandleKind::mutex, name ? name : "", 0, 0};
+  machine().handles[value] = Handle{HandleKind::mutex, name ? name : "", 0, 0, 0, nullptr};
   if (name) ++machine().own_mutexes[name];
   return reinterpret_cast<HANDLE>(value);
 }

@@ -91,7 +91,8 @@ std::string alias_of(const std::string &path);
 
 // Everything the updater did to the file system and the registry, in
 // order, one line each:
-//   "open PATH", "read PATH", "read-version PATH", "attributes PATH 0xNN",
+//   "open PATH", "create PATH", "read PATH", "write PATH", "time PATH",
+//   "read-version PATH", "attributes PATH 0xNN",
 //   "copy SRC > DST", "delete PATH", "move SRC > DST", "flush-buffers PATH",
 //   "move-at-restart PATH", "write-section FILE [SECTION]", "flush FILE"
 // Paths appear as the updater passed them. Failed calls are recorded too,
@@ -141,6 +142,14 @@ bool power_is_off();
 // the open (a sharing violation while the updater holds it, a missing
 // file, a read-only one).
 bool tamper(const std::string &path, const std::string &bytes);
+
+// The name comes to mean another file with these bytes, as when a junction
+// above it is pointed elsewhere: handles open on the old file keep reading
+// (and writing) the old one, which no name reaches any more.
+void relink(const std::string &path, const std::string &bytes);
+// The last-write time of a file (GetFileTime): put_file and every write
+// date a file anew, later than any before; a copy keeps its source's.
+unsigned long long written_time(const std::string &path);
 
 // ---- Initialisation files -------------------------------------------------
 // Initialisation files are ordinary files of the simulated file system,

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -24,6 +25,7 @@ struct File {
   // Written since its last flush: the data is still in the system's cache,
   // and a power cut leaves zeros in its place.
   bool unflushed = false;
+  unsigned long long written_at = 0;  // the last-write time, in ticks of the machine's clock
 };
 
 // A volume of its own, mounted at root; the files under it share its space.
@@ -67,7 +69,10 @@ struct Handle {
   std::string name;  // the file's path or the mutex's name ("" when unnamed)
   DWORD access;
   DWORD share;
-  std::size_t position = 0;  // of a file, for ReadFile
+  std::size_t position = 0;  // of a file, for ReadFile and WriteFile
+  // The file as it was opened, once its name has come to mean another
+  // (relink): the handle keeps the file it opened.
+  std::shared_ptr<File> detached;
 };
 
 struct Resource {
@@ -97,6 +102,7 @@ struct Machine {
   std::vector<std::string> pending_deletions;
   std::vector<Volume> volumes;
   int disk_changes = 0;
+  unsigned long long clock = 0;  // ticks once for every file written
   int power_countdown = 0;  // changes left until the power fails; 0: not armed
   bool power_off = false;
 

@@ -78,6 +78,7 @@ typedef void *HGLOBAL;
 #define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_ALREADY_EXISTS 183L
+#define ERROR_FILE_EXISTS 80L
 #define ERROR_BAD_EXE_FORMAT 193L
 #define ERROR_FILENAME_EXCED_RANGE 206L
 #define ERROR_MORE_DATA 234L
@@ -88,7 +89,9 @@ typedef void *HGLOBAL;
 #define ERROR_FILE_CORRUPT 1392L
 
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define CREATE_NEW 1u
 #define OPEN_EXISTING 3u
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
 #define DELETE 0x00010000u
@@ -101,6 +104,7 @@ typedef void *HGLOBAL;
 #define FILE_ATTRIBUTE_DIRECTORY 0x10u
 #define FILE_ATTRIBUTE_ARCHIVE 0x20u
 #define FILE_ATTRIBUTE_NORMAL 0x80u
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x400u
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 #define MOVEFILE_REPLACE_EXISTING 1u
 #define MOVEFILE_COPY_ALLOWED 2u
@@ -146,6 +150,11 @@ typedef struct _OSVERSIONINFOA {
 
 typedef struct _SECURITY_ATTRIBUTES *LPSECURITY_ATTRIBUTES;
 typedef struct _OVERLAPPED *LPOVERLAPPED;
+typedef struct _FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+} FILETIME, *LPFILETIME;
+typedef const FILETIME *LPCFILETIME;
 
 // kernel32
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR name, DWORD size);
@@ -158,6 +167,9 @@ BOOL WINAPI IsDBCSLeadByte(BYTE value);
 HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes, DWORD disposition,
                           DWORD flags, HANDLE templ);
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped);
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED overlapped);
+BOOL WINAPI GetFileTime(HANDLE file, LPFILETIME created, LPFILETIME accessed, LPFILETIME written);
+BOOL WINAPI SetFileTime(HANDLE file, LPCFILETIME created, LPCFILETIME accessed, LPCFILETIME written);
 DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD code, DWORD language, LPSTR buffer, DWORD size,
                             void *arguments);
 DWORD WINAPI FormatMessageW(DWORD flags, LPCVOID source, DWORD code, DWORD language, LPWSTR buffer, DWORD size,
@@ -165,6 +177,7 @@ DWORD WINAPI FormatMessageW(DWORD flags, LPCVOID source, DWORD code, DWORD langu
 UINT WINAPI GetACP(void);
 int WINAPI WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR wide, int wide_length, LPSTR ansi, int ansi_size,
                                LPCSTR default_char, LPBOOL used_default_char);
+DWORD WINAPI GetFileAttributesA(LPCSTR name);
 BOOL WINAPI SetFileAttributesA(LPCSTR name, DWORD attributes);
 BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR target, BOOL fail_if_exists);
 BOOL WINAPI DeleteFileA(LPCSTR name);

@@ -26,11 +26,11 @@ class UpdatePassTest : public MachineTest {
     char tail[] = "";
     return run(INSTANCE, 0, tail, SW_SHOWDEFAULT);
   }
-  // The copies and renames, in order.
+  // The working files made and the renames, in order.
   static std::vector<std::string> replacements() {
     std::vector<std::string> found;
     for (const auto &line : sim::journal())
-      if (line.rfind("copy ", 0) == 0 || line.rfind("move ", 0) == 0) found.push_back(line);
+      if (line.rfind("create ", 0) == 0 || line.rfind("move ", 0) == 0) found.push_back(line);
     return found;
   }
   // The journal of the first replacement: from the first attribute reset of
@@ -58,11 +58,11 @@ TEST_F(UpdatePassTest, NewerPayloadsReplaceBothLibrariesInTableOrder) {
   sim::put_file(T50_API, "old", FILE_ATTRIBUTE_READONLY);
   sim::set_file_version(T50_API, "1.0");
   EXPECT_EQ(PASS_REPLACED, pass("C:\\T50\\", 1));
-  EXPECT_EQ((std::vector<std::string>{
-                "copy C:\\KIT\\" + AVC_PAYLOAD + " > C:\\T50\\TRVNEW.TMP", "move C:\\T50\\TRVNEW.TMP > " + T50_AVC,
-                "copy C:\\KIT\\" + API_PAYLOAD + " > C:\\T50\\TRVNEW.TMP", "move C:\\T50\\TRVNEW.TMP > " + T50_API}),
+  EXPECT_EQ((std::vector<std::string>{"create C:\\T50\\TRVNEW.TMP", "move C:\\T50\\TRVNEW.TMP > " + T50_AVC,
+                                      "create C:\\T50\\TRVNEW.TMP", "move C:\\T50\\TRVNEW.TMP > " + T50_API}),
             replacements());
   EXPECT_EQ(sim::bytes_of(KIT + AVC_PAYLOAD), sim::bytes_of(T50_AVC));
+  EXPECT_EQ(sim::written_time(KIT + AVC_PAYLOAD), sim::written_time(T50_AVC));  // as a copy keeps it
   EXPECT_EQ(sim::bytes_of(KIT + API_PAYLOAD), sim::bytes_of(T50_API));
   EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, sim::attributes_of(T50_AVC));
   EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, sim::attributes_of(T50_API));  // was read-only
@@ -96,24 +96,22 @@ TEST_F(UpdatePassTest, LaterFailureKeepsEarlierReplacement) {
   EXPECT_EQ(sim::bytes_of(KIT + AVC_PAYLOAD), sim::bytes_of(T50_AVC));
 }
 
-// The new library is built beside the old one and takes its name only once
-// its bytes are on disk. Working files that a run cut short left behind,
-// read-only as copies from a CD are, are cleared first; a read-only payload
-// leaves a read-only copy, cleared before it is opened for the flush.
+// The new library is written beside the old one into a file made for it,
+// from the payload's open handle, and takes its name only once its bytes are
+// on disk. Working files that a run cut short left behind are cleared first.
 TEST_F(UpdatePassTest, NewLibraryIsFlushedBesideTheOldOneBeforeItTakesItsName) {
+  const std::string payload_read = "read C:\\KIT\\" + AVC_PAYLOAD, fresh = "C:\\T50\\TRVNEW.TMP";
   const std::vector<std::string> head = {
-      "attributes " + T50_AVC + " 0x80",     "attributes C:\\T50\\TRVNEW.TMP 0x80",
-      "delete C:\\T50\\TRVNEW.TMP",          "copy C:\\KIT\\" + AVC_PAYLOAD + " > C:\\T50\\TRVNEW.TMP",
-      "attributes C:\\T50\\TRVNEW.TMP 0x80", "open C:\\T50\\TRVNEW.TMP",
-      "flush-buffers C:\\T50\\TRVNEW.TMP",
+      "attributes " + T50_AVC + " 0x80", "delete " + fresh,        "create " + fresh, payload_read,
+      "write " + fresh,                  payload_read /* the end */, "time " + fresh,   "flush-buffers " + fresh,
   };
   std::vector<std::string> nt = head;
-  nt.insert(nt.end(), {"move C:\\T50\\TRVNEW.TMP > " + T50_AVC, "attributes " + T50_AVC + " 0x80"});
+  nt.insert(nt.end(), {"move " + fresh + " > " + T50_AVC, "attributes " + T50_AVC + " 0x80"});
   // Windows 9x: the library must be free, steps aside, and goes.
   std::vector<std::string> nine_x = head;
-  nine_x.insert(nine_x.end(), {"open " + T50_AVC, "attributes C:\\T50\\TRVOLD.TMP 0x80", "delete C:\\T50\\TRVOLD.TMP",
-                               "move " + T50_AVC + " > C:\\T50\\TRVOLD.TMP", "move C:\\T50\\TRVNEW.TMP > " + T50_AVC,
-                               "delete C:\\T50\\TRVOLD.TMP", "attributes " + T50_AVC + " 0x80"});
+  nine_x.insert(nine_x.end(), {"open " + T50_AVC, "delete C:\\T50\\TRVOLD.TMP", "move " + T50_AVC + " > C:\\T50\\TRVOLD.TMP",
+                               "move " + fresh + " > " + T50_AVC, "delete C:\\T50\\TRVOLD.TMP",
+                               "attributes " + T50_AVC + " 0x80"});
   for (DWORD family : {VER_PLATFORM_WIN32_NT, VER_PLATFORM_WIN32_WINDOWS}) {
     sim::reset();
     sim::set_module_path(EXE);
@@ -122,21 +120,34 @@ TEST_F(UpdatePassTest, NewLibraryIsFlushedBesideTheOldOneBeforeItTakesItsName) {
     sim::put_file(KIT + AVC_PAYLOAD, "MZ new library", FILE_ATTRIBUTE_READONLY);
     sim::set_file_version(KIT + AVC_PAYLOAD, "2.0");
     install(TRAVEN_KEY, "C:\\T50", "1.0", "1.0");
-    sim::put_file("C:\\T50\\TRVNEW.TMP", "left by a run cut short", FILE_ATTRIBUTE_READONLY);
-    sim::put_file("C:\\T50\\TRVOLD.TMP", "left by a run cut short", FILE_ATTRIBUTE_READONLY);
+    sim::put_file(fresh, "left by a run cut short");
+    sim::put_file("C:\\T50\\TRVOLD.TMP", "left by a run cut short");
     EXPECT_EQ(PASS_REPLACED, pass("C:\\T50", 1)) << family;
     EXPECT_EQ(family == VER_PLATFORM_WIN32_NT ? nt : nine_x, replacement_of(T50_AVC)) << family;
     EXPECT_EQ("MZ new library", sim::bytes_of(T50_AVC));
     EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, sim::attributes_of(T50_AVC));
-    EXPECT_FALSE(sim::exists("C:\\T50\\TRVNEW.TMP"));
+    EXPECT_FALSE(sim::exists(fresh));
     EXPECT_EQ(family == VER_PLATFORM_WIN32_NT, sim::exists("C:\\T50\\TRVOLD.TMP"));  // NT has no use for it
     EXPECT_EQ(0, sim::open_handles());
   }
 }
 
+// A library whose name is a link may lead to any file; it is left as it is.
+TEST_F(UpdatePassTest, LibraryThatIsALinkIsLeftAlone) {
+  put_kit("2.0", "2.0");
+  install(TRAVEN_KEY, "C:\\T50", "1.0", "1.0");
+  sim::put_file(T50_AVC, "MZ library 1.0", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_REPARSE_POINT);
+  sim::set_file_version(T50_AVC, "1.0");
+  EXPECT_EQ(PASS_FAILED, pass("C:\\T50", 1));
+  EXPECT_EQ(std::vector<std::string>{"Files in use. Please stop application using TRAVEN-60."}, box_texts());
+  EXPECT_EQ(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_REPARSE_POINT, sim::attributes_of(T50_AVC));
+  EXPECT_TRUE(replacements().empty());
+}
+
 // Whatever stops a replacement, on either family and in either pass: the
-// library keeps its old bytes, no working file stays, message 4 is shown
-// and the pass fails, as a failed copy always did.
+// library keeps its old bytes, no working file of the run stays, a file of
+// somebody else's stays as it was, message 4 is shown and the pass fails, as
+// a failed copy always did.
 TEST_F(UpdatePassTest, ReplacementThatCannotFinishLeavesTheOldLibraryWhole) {
   const DWORD NT = VER_PLATFORM_WIN32_NT, NINE_X = VER_PLATFORM_WIN32_WINDOWS, ANY = 0;
   struct Case {
@@ -145,25 +156,43 @@ TEST_F(UpdatePassTest, ReplacementThatCannotFinishLeavesTheOldLibraryWhole) {
     std::function<void()> arrange;
     std::string shows;  // a journal line that shows where it stopped
   };
+  const std::string fresh = "C:\\T50\\TRVNEW.TMP";
   const Case cases[] = {
-      {"a full disk", ANY, [] { sim::set_free_space("C:\\T50", 1000); },
-       "copy C:\\KIT\\" + AVC_PAYLOAD + " > C:\\T50\\TRVNEW.TMP failed"},
+      {"a full disk", ANY, [] { sim::set_free_space("C:\\T50", 1000); }, "write " + fresh + " failed"},
       // NT refuses to rename over a loaded library, after the copy.
       {"a library in use", NT, [] { sim::hold(T50_AVC, sim::Hold::module); },
        "move C:\\T50\\TRVNEW.TMP > " + T50_AVC + " failed"},
       // 9x: found out before anything is renamed, since Wine's 9x mode would
       // rename a loaded library. (Loaded before the pass, the library already
       // fails the presence check there: this one is loaded during the copy.)
-      {"a library in use", NINE_X, [] { sim::on_call("CopyFileA", [] { sim::hold(T50_AVC, sim::Hold::module); }); },
+      {"a library in use", NINE_X, [] { sim::on_call("WriteFile", [] { sim::hold(T50_AVC, sim::Hold::module); }); },
        "open " + T50_AVC + " failed"},
-      {"no copy", ANY, [] { sim::fail_call(1, ERROR_ACCESS_DENIED, "CopyFileA"); },
-       "delete C:\\T50\\TRVNEW.TMP failed"},
-      {"no open for the flush", ANY, [] { sim::fail_call(3, ERROR_SHARING_VIOLATION, "CreateFileA"); },
-       "delete C:\\T50\\TRVNEW.TMP"},
-      {"no flush", ANY, [] { sim::fail_call(1, ERROR_NOT_READY, "FlushFileBuffers"); }, "delete C:\\T50\\TRVNEW.TMP"},
-      {"no rename", NT, [] { sim::fail_call(1, ERROR_ACCESS_DENIED, "MoveFileExA"); }, "delete C:\\T50\\TRVNEW.TMP"},
-      {"no first rename", NINE_X, [] { sim::fail_call(1, ERROR_ACCESS_DENIED, "MoveFileA"); },
-       "delete C:\\T50\\TRVNEW.TMP"},
+      // Working names that are not free: another user's file held open, or
+      // one made between the delete and the creation. Neither is touched.
+      {"a working file held open", ANY,
+       [=] {
+         sim::put_file(fresh, "theirs");
+         sim::hold(fresh, sim::Hold::exclusive);
+       },
+       "delete " + fresh + " failed"},
+      {"a working name taken meanwhile", ANY,
+       [=] {
+         sim::on_call("CreateFileA", [=] {
+           if (!sim::journal().empty() && sim::journal().back() == "delete " + fresh + " failed") sim::put_file(fresh, "theirs");
+         });
+       },
+       "create " + fresh + " failed"},
+      {"an old working file held open", NINE_X,
+       [] {
+         sim::put_file("C:\\T50\\TRVOLD.TMP", "theirs");
+         sim::hold("C:\\T50\\TRVOLD.TMP", sim::Hold::exclusive);
+       },
+       "delete C:\\T50\\TRVOLD.TMP failed"},
+      {"no write", ANY, [] { sim::fail_call(1, ERROR_ACCESS_DENIED, "WriteFile"); }, "delete " + fresh},
+      {"no time", ANY, [] { sim::fail_call(1, ERROR_ACCESS_DENIED, "SetFileTime"); }, "delete " + fresh},
+      {"no flush", ANY, [] { sim::fail_call(1, ERROR_NOT_READY, "FlushFileBuffers"); }, "delete " + fresh},
+      {"no rename", NT, [] { sim::fail_call(1, ERROR_ACCESS_DENIED, "MoveFileExA"); }, "delete " + fresh},
+      {"no first rename", NINE_X, [] { sim::fail_call(1, ERROR_ACCESS_DENIED, "MoveFileA"); }, "delete " + fresh},
       // The new library cannot take the name: the old one goes back.
       {"no second rename", NINE_X, [] { sim::fail_call(2, ERROR_ACCESS_DENIED, "MoveFileA"); },
        "move C:\\T50\\TRVOLD.TMP > " + T50_AVC},
@@ -182,14 +211,23 @@ TEST_F(UpdatePassTest, ReplacementThatCannotFinishLeavesTheOldLibraryWhole) {
         sim::put_file(KIT + AVC_PAYLOAD, payload);
         sim::set_file_version(KIT + AVC_PAYLOAD, "2.0");
         install(report ? TRAVEN_KEY : ZEL_KEY, "C:\\T50", "1.0", "1.0");
-        const std::vector<std::string> files = sim::file_paths();
+        // Every file with the head of its bytes, but for another user's.
+        auto listing = [] {
+          std::vector<std::string> files;
+          for (const std::string &path : sim::file_paths())
+            if (sim::bytes_of(path) != "theirs") files.push_back(path + ": " + sim::bytes_of(path).substr(0, 16));
+          return files;
+        };
+        const std::vector<std::string> files = listing();
         c.arrange();
         EXPECT_EQ(PASS_FAILED, pass("C:\\T50", report)) << where;
         EXPECT_EQ(std::vector<std::string>{"Files in use. Please stop application using TRAVEN-60."}, box_texts())
             << where;
         EXPECT_TRUE(journal_has(c.shows)) << where;
-        EXPECT_EQ("MZ library 1.0", sim::bytes_of(T50_AVC)) << where;
-        EXPECT_EQ(files, sim::file_paths()) << where;
+        EXPECT_EQ(files, listing()) << where;
+        for (const char *name : {"TRVNEW.TMP", "TRVOLD.TMP"})
+          EXPECT_TRUE(!sim::exists(file_in("C:\\T50", name)) || sim::bytes_of(file_in("C:\\T50", name)) == "theirs")
+              << where;
         EXPECT_EQ(0, sim::open_handles()) << where;
       }
     }
