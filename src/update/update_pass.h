@@ -23,13 +23,16 @@ enum PassResult {
 //      pair was already replaced (so that the run does not say "No need to
 //      update." over a library it changed);
 //   4. a payload that cannot be opened ends the pass with PASS_FAILED, and
-//      so does one whose bytes do not match the digest the executable
-//      carries for it; a matching payload stays held until step 6 is done;
+//      so does a release build whose digests cannot be read; otherwise the
+//      payload is opened for reading and held, unwritable, until step 6 is
+//      done, and its bytes are read through that hold alone;
 //   5. reads both FileVersion strings, payload first; either missing shows
 //      message 2 and ends the pass with PASS_FAILED;
 //   6. when the payload's string orders after the library's, replaces the
 //      library, never leaving it torn (replacement.h); a failure shows
-//      message 4 and ends the pass with PASS_FAILED.
+//      message 4 and ends the pass with PASS_FAILED, or, when the payload's
+//      bytes could not be read or do not have their digest, the system's
+//      reason with the payload's path.
 // Libraries replaced before a failure stay replaced. After the last pair:
 // PASS_REPLACED when any library was replaced, else PASS_UP_TO_DATE.
 PassResult update_product(HINSTANCE instance, LPCSTR install_directory, BYTE report_missing_targets);

@@ -258,6 +258,48 @@ CHECK(copy_that_must_not_overwrite_fails_with_file_exists) {
   ok(has_bytes(target, "old"), "the target is untouched\n");
 }
 
+// A file made new: refused where anything bears its name, and shared with
+// nobody while open. Writing needs write access; the last-write time given
+// before the close is the one that stays.
+CHECK(new_file_is_made_only_where_its_name_is_free) {
+  const char *present = scratch("present.tmp");
+  const char *fresh = scratch("fresh.tmp");
+  make_text_file(present, "theirs", FILE_ATTRIBUTE_ARCHIVE);
+  const DWORD flags = FILE_ATTRIBUTE_NORMAL | (nine_x_family() ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+  SetLastError(0xdeadbeef);
+  HANDLE file = CreateFileA(present, GENERIC_WRITE, 0, NULL, CREATE_NEW, flags, NULL);
+  ok(file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS, "over a file: error %u\n", GetLastError());
+  ok(has_bytes(present, "theirs"), "the file is untouched\n");
+
+  FILETIME kept = {0, 0}, written = {0, 0};
+  HANDLE reader = open_for(present, GENERIC_READ, FILE_SHARE_READ);
+  ok(GetFileTime(reader, NULL, NULL, &kept), "time of a file open for reading: error %u\n", GetLastError());
+  DWORD put = 7;
+  SetLastError(0xdeadbeef);
+  ok(!WriteFile(reader, "x", 1, &put, NULL) && GetLastError() == ERROR_ACCESS_DENIED && put == 0,
+     "write through a reading handle: error %u, count %u\n", GetLastError(), put);
+  file = CreateFileA(fresh, GENERIC_WRITE, 0, NULL, CREATE_NEW, flags, NULL);
+  ok(file != INVALID_HANDLE_VALUE, "a free name: error %u\n", GetLastError());
+  DWORD error = open_error(fresh, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  ok(error == ERROR_SHARING_VIOLATION, "opening it meanwhile: error %u\n", error);
+  ok(WriteFile(file, "new", 3, &put, NULL) && put == 3, "write: error %u, count %u\n", GetLastError(), put);
+  ok(SetFileTime(file, NULL, NULL, &kept), "setting the time: error %u\n", GetLastError());
+  ok(FlushFileBuffers(file), "flush: error %u\n", GetLastError());
+  CloseHandle(file);
+  CloseHandle(reader);
+  ok(has_bytes(fresh, "new"), "the new file holds what was written\n");
+  reader = open_for(fresh, GENERIC_READ, FILE_SHARE_READ);
+  ok(GetFileTime(reader, NULL, NULL, &written) && written.dwLowDateTime == kept.dwLowDateTime &&
+         written.dwHighDateTime == kept.dwHighDateTime,
+     "the time given stays: error %u\n", GetLastError());
+  CloseHandle(reader);
+
+  SetLastError(0xdeadbeef);
+  ok(GetFileAttributesA(scratch("missing.tmp")) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND,
+     "attributes of a missing file: error %u\n", GetLastError());
+  ok(GetFileAttributesA(scratch("")) & FILE_ATTRIBUTE_DIRECTORY, "a folder's attributes\n");
+}
+
 // The target is created over the old file with the source's attributes;
 // Windows refuses that for a hidden or system file unless they match.
 // Wine overwrites hidden and system files (it refuses read-only ones).

@@ -536,7 +536,7 @@ class Machine:
 
     @contextlib.contextmanager
     def holding(self, kind, what):
-        """While inside, hold.exe holds a library loaded ("dll") or the named mutex ("mutex")."""
+        """While inside, hold.exe holds a library loaded ("dll"), a file open ("file") or the named mutex ("mutex")."""
         self._calls += 1
         flag_win = rf"C:\e2e\held{self._calls}.flag"
         flag = self.c(flag_win)

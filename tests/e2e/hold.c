@@ -3,6 +3,7 @@
  *   hold.exe dll   C:\path\Lib.dll    C:\e2e\ready.flag
  *   hold.exe mutex "TRAVEN-60 Update" C:\e2e\ready.flag
  *   hold.exe refusing-mutex "TRAVEN-60 Update" C:\e2e\ready.flag
+ *   hold.exe file  C:\path\TRVNEW.TMP  C:\e2e\ready.flag
  *
  * "dll" loads the library as a module, as a running program holds a library it
  * uses: the file stays readable (its version can be read) but cannot be
@@ -10,6 +11,8 @@
  * "refusing-mutex" creates the mutex with an empty access list, as another
  * user's or an elevated instance's would refuse us: opening it fails with
  * ERROR_ACCESS_DENIED, which the helper checks for itself before it is ready.
+ * "file" opens the file for reading and writing, sharing both but not deletion,
+ * as another user's program that planted it would.
  * Once holding, the ready file is created; removing it releases the hold.
  */
 #include <stdio.h>
@@ -44,6 +47,12 @@ int main(void) {
     }
     if (OpenMutexW(MUTEX_ALL_ACCESS, FALSE, argv[2]) || GetLastError() != ERROR_ACCESS_DENIED) {
       fprintf(stderr, "hold: the mutex does not refuse access (%lu)\n", GetLastError());
+      return 1;
+    }
+  } else if (!wcscmp(argv[1], L"file")) {
+    if (CreateFileW(argv[2], GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL, NULL) == INVALID_HANDLE_VALUE) {
+      fprintf(stderr, "hold: CreateFile failed %lu\n", GetLastError());
       return 1;
     }
   } else

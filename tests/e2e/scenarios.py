@@ -360,6 +360,23 @@ def target_in_use(m, t):
     removed_after_restart(m, t, exe)
 
 
+@scenario("failure")
+def working_file_held_by_another(m, t):
+    """A TRVNEW.TMP that another program planted and holds open without delete sharing:
+    message 4, the library untouched, and the planted file keeps its bytes."""
+    exe = ship(m)
+    inst = r"C:\TRV50"
+    install(m, inst, avc=old(AVC_LIBRARY), api=old(API_LIBRARY))
+    m.put(rf"{inst}\TRVNEW.TMP", b"planted")
+    m.registry(reg_text(TRAVEN, Path=inst))
+    with m.holding("file", rf"{inst}\TRVNEW.TMP"):
+        run = m.run(quoted(exe))
+    t.boxes(run, [EN[4]])
+    t.content(m, rf"{inst}\{AVC_LIBRARY}", data(old(AVC_LIBRARY)), "library beside the planted file")
+    t.content(m, rf"{inst}\TRVNEW.TMP", b"planted", "the planted file")
+    payloads_kept(m, t, exe)
+
+
 def full_disks(m, t):
     exe = ship(m, avc=False)
     m.put(rf"{KIT}\{AVC_PAYLOAD}", padded(new_avc(), 1 << 20))

@@ -20,6 +20,7 @@
 // digest wrong). A file is: present flag, attributes, holder, version
 // resource (see read_file).
 #include <map>
+#include <set>
 #include <string>
 #include <tuple>
 
@@ -199,18 +200,12 @@ static bool starts_with(const std::string &text, const char *head) {
   return text.compare(0, std::strlen(head), head) == 0;
 }
 
-// What a copy line stands for: the pair whose payload it copies, and the
-// library that copy is meant to replace.
-struct Copied {
-  int pair;
-  std::string library;
-};
-
+// The journal lines that may appear: each as it succeeded and as it failed.
 struct Allowed {
-  std::map<std::string, Copied> lines;  // journal line to what it copies (pair -1: no copy)
-  void add(const std::string &line, int pair = -1, const std::string &library = "") {
-    lines[line] = Copied{pair, library};
-    lines[line + " failed"] = Copied{pair, library};
+  std::set<std::string> lines;
+  void add(const std::string &line) {
+    lines.insert(line);
+    lines.insert(line + " failed");
   }
 };
 
@@ -350,20 +345,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (length > 0 && length < MAX_PATH) short_forms.push_back(buffer);
   }
   std::map<std::string, std::string> aside;  // library to where its old bytes wait on 9x
+  std::map<std::string, int> pair_of;             // library to the pair that replaces it
+  std::map<std::string, std::string> fresh_of;    // library to the working file beside it
   for (int i = 0; i < 2; ++i) {
     if (!found[i]) continue;
     const std::string fresh = reference_target_path(directories[i], NEW_NAME);
     const std::string old = reference_target_path(directories[i], OLD_NAME);
-    for (const std::string &working : {fresh, old}) {
-      allowed.add("attributes " + working + " 0x80");
-      allowed.add("delete " + working);
-    }
+    for (const std::string &working : {fresh, old}) allowed.add("delete " + working);
+    allowed.add("create " + fresh);
+    allowed.add("write " + fresh);
     for (int pair = 0; pair < 2; ++pair) {
       const std::string library = reference_target_path(directories[i], LIBRARIES[pair]);
       watched.push_back(library);
       aside[library] = old;
+      pair_of[library] = pair;
+      fresh_of[library] = fresh;
       allowed.add("attributes " + library + " 0x80");
-      allowed.add("copy " + beside + PAYLOADS[pair] + " > " + fresh, pair, library);
       allowed.add("move " + fresh + " > " + library);
       allowed.add("move " + library + " > " + old);
       allowed.add("move " + old + " > " + library);
@@ -384,12 +381,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     before_run[path] = sim::bytes_of(path);
     existed[path] = sim::exists(path);
   }
-  // The bytes of every file a copy may read or write, as each copy starts.
-  std::vector<std::map<std::string, std::string>> before_copy;
-  sim::on_call("CopyFileA", [&] {
-    before_copy.emplace_back();
-    for (const std::string &path : watched) before_copy.back()[path] = sim::bytes_of(path);
-  });
+  // The bytes of every file a copy may read or write, before each creation
+  // and rename, by the journal line that call writes.
+  std::map<size_t, std::map<std::string, std::string>> before_call;
+  for (const auto &working : fresh_of) watched.push_back(working.second);
+  for (const char *function : {"CreateFileA", "MoveFileA", "MoveFileExA"})
+    sim::on_call(function, [&] {
+      std::map<std::string, std::string> &bytes = before_call[sim::journal().size()];
+      for (const std::string &path : watched) bytes[path] = sim::bytes_of(path);
+    });
   sim::clear_journal();
 
   Exact tail_buffer = Exact::of(tail);
@@ -404,26 +404,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   } else if (!cut) {
     check_boxes(texts, found);
   }
-  size_t copies = 0;
-  for (const std::string &line : sim::journal()) {
-    bool copy = starts_with(line, "copy ");
-    if (!copy && !starts_with(line, "delete ") && !starts_with(line, "attributes ") && !starts_with(line, "move") &&
-        !starts_with(line, "write-section "))
+  std::string library;  // the one the pass looks at: the last opened
+  for (size_t at = 0; at < sim::journal().size(); ++at) {
+    const std::string &line = sim::journal()[at];
+    if (starts_with(line, "open ") && pair_of.count(line.substr(5))) library = line.substr(5);
+    if (!starts_with(line, "create ") && !starts_with(line, "write ") && !starts_with(line, "delete ") &&
+        !starts_with(line, "attributes ") && !starts_with(line, "move") && !starts_with(line, "write-section "))
       continue;
-    auto permitted = allowed.lines.find(line);
-    if (permitted == allowed.lines.end()) fuzz_fail(line.c_str(), __FILE__, __LINE__);
-    if (!copy) continue;
-    const std::map<std::string, std::string> &bytes = before_copy.at(copies++);
-    if (line.size() >= 7 && line.compare(line.size() - 7, 7, " failed") == 0) continue;
+    if (!allowed.lines.count(line)) fuzz_fail(line.c_str(), __FILE__, __LINE__);
+    const bool made = starts_with(line, "create "), installed = !library.empty() && line == "move " + fresh_of[library] + " > " + library;
+    if (!made && !installed) continue;
     // A payload is copied only to replace its own library, and only when
-    // it is newer.
-    const std::string copied = beside + PAYLOADS[permitted->second.pair];
+    // it is newer; what takes the library's name is its own payload's bytes,
+    // and with digests only those that match.
+    const std::map<std::string, std::string> &bytes = before_call.at(at);
+    const int pair = pair_of.at(library);
+    const std::string payload = before_run.at(removable[1 + pair]);
     std::string payload_version, library_version;
-    FUZZ_CHECK(files.version_of(bytes.at(copied), payload_version));
-    FUZZ_CHECK(files.version_of(bytes.at(permitted->second.library), library_version));
+    FUZZ_CHECK(files.version_of(payload, payload_version));
+    FUZZ_CHECK(files.version_of(made ? bytes.at(library) : before_run.at(library), library_version));
     FUZZ_CHECK(reference_newer(payload_version, library_version));
-    // With digests, only a payload that matches its own is ever copied.
-    if (binding) FUZZ_CHECK(digest_of(bytes.at(copied)) == digests[permitted->second.pair]);
+    if (installed) FUZZ_CHECK(bytes.at(fresh_of[library]) == payload);
+    if (installed && binding) FUZZ_CHECK(digest_of(payload) == digests[pair]);
   }
 
   // Earlier lines of the Rename section stay, in order; only the
