@@ -39,20 +39,20 @@ DWORD failure_reason() {
   return error ? error : ERROR_FILE_CORRUPT;
 }
 
-int check_file_present(LPCSTR path, BYTE report) {
+DWORD open_failure(LPCSTR path) {
   // The one place where a path too long for MAX_PATH is refused: it is
   // never cut, and never handed to the system.
-  if (text_length(path, MAX_PATH) < 0) {
-    if (report) report_unopenable(path, ERROR_FILENAME_EXCED_RANGE);
-    return 0;
-  }
+  if (text_length(path, MAX_PATH) < 0) return ERROR_FILENAME_EXCED_RANGE;
   HANDLE file = CreateFileA(path, 0, 0, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
-  if (file != INVALID_HANDLE_VALUE) {
-    CloseHandle(file);
-    return 1;
-  }
-  if (report) report_unopenable(path, GetLastError());
+  if (file == INVALID_HANDLE_VALUE) return failure_reason();
+  CloseHandle(file);
   return 0;
+}
+
+int check_file_present(LPCSTR path, BYTE report) {
+  DWORD error = open_failure(path);
+  if (error && report) report_unopenable(path, error);
+  return !error;
 }
 
 // The language to ask the system's reason in: the user's, unless the ANSI

@@ -2,6 +2,11 @@
 
 #include "platform/platform.h"
 
+// 0 when the file can be opened (for no access, no sharing), else the reason.
+// A path of MAX_PATH bytes or more (up to 1,023) is refused as too long
+// (ERROR_FILENAME_EXCED_RANGE) without being opened.
+DWORD open_failure(LPCSTR path);
+
 // 1 when the file can be opened (for no access, no sharing). A path of
 // MAX_PATH bytes or more (up to 1,023) is refused as too long without
 // being opened. On failure with a non-zero report flag, one box tells the

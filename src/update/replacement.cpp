@@ -3,6 +3,7 @@
 #include "kit/paths.h"
 #include "payload_digest.h"
 #include "platform/family.h"
+#include "platform/text.h"
 #include "presence.h"
 
 // The working files beside the library: the payload's copy, and on the 9x
@@ -103,24 +104,26 @@ static int library_is_free(LPCSTR path) {
 //      old library is renamed back;
 //   4. OLD_NAME is deleted.
 // The library's name is empty only between steps 2 and 3, two renames in one
-// directory, and the old bytes lie under OLD_NAME meanwhile.
-static int exchange_by_renames(LPCSTR fresh, LPCSTR target, LPCSTR install_directory) {
+// directory, and the old bytes lie under OLD_NAME meanwhile. When even the
+// way back fails, both working files stay as they are: the next run puts
+// the old library back (restore_cut_exchange).
+enum Placed { LIBRARY_KEPT = 0, LIBRARY_REPLACED = 1, LIBRARY_ASIDE = 2 };
+
+static Placed exchange_by_renames(LPCSTR fresh, LPCSTR target, LPCSTR install_directory) {
   char old[MAX_PATH];
-  if (!join_target_path(old, MAX_PATH, install_directory, OLD_NAME) || !library_is_free(target)) return 0;
-  if (!free_working_name(old) || !MoveFileA(target, old)) return 0;
-  if (!MoveFileA(fresh, target)) {
-    MoveFileA(old, target);
-    return 0;
-  }
+  if (!join_target_path(old, MAX_PATH, install_directory, OLD_NAME) || !library_is_free(target)) return LIBRARY_KEPT;
+  if (!free_working_name(old) || !MoveFileA(target, old)) return LIBRARY_KEPT;
+  if (!MoveFileA(fresh, target)) return MoveFileA(old, target) ? LIBRARY_KEPT : LIBRARY_ASIDE;
   DeleteFileA(old);
-  return 1;
+  return LIBRARY_REPLACED;
 }
 
 // On the NT family one rename replaces the library; it fails while a
 // program has the library loaded.
-static int put_in_place(LPCSTR fresh, LPCSTR target, LPCSTR install_directory, int nt) {
-  if (nt) return MoveFileExA(fresh, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-  return exchange_by_renames(fresh, target, install_directory);
+static Placed put_in_place(LPCSTR fresh, LPCSTR target, LPCSTR install_directory, int nt) {
+  if (!nt) return exchange_by_renames(fresh, target, install_directory);
+  return MoveFileExA(fresh, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? LIBRARY_REPLACED
+                                                                                        : LIBRARY_KEPT;
 }
 
 // A library whose name is a link or another reparse point is left alone:
@@ -147,10 +150,33 @@ int replace_library(HANDLE payload, const BYTE *digest, LPCSTR target, LPCSTR in
   if (file == INVALID_HANDLE_VALUE) return 0;
   int copied = write_copy(payload, digest, file, payload_error);
   CloseHandle(file);
-  if (copied && put_in_place(fresh, target, install_directory, nt)) {
+  const Placed placed = copied ? put_in_place(fresh, target, install_directory, nt) : LIBRARY_KEPT;
+  if (placed == LIBRARY_REPLACED) {
     SetFileAttributesA(target, FILE_ATTRIBUTE_NORMAL);
     return 1;
   }
-  DeleteFileA(fresh);
+  if (placed == LIBRARY_KEPT) DeleteFileA(fresh);
   return 0;
+}
+
+// Only the 9x exchange ever puts a library aside, and Windows 9x knows no
+// links: a TRVOLD.TMP on the NT family is not the updater's, and on 9x it
+// can be nothing but a plain file. Whoever could have made it there could
+// have made the library itself.
+void restore_cut_exchange(LPCSTR target, LPCSTR install_directory) {
+  char old[MAX_PATH];
+  char fresh[MAX_PATH];
+  if (nt_family() || text_length(target, MAX_PATH) < 0 || !join_target_path(old, MAX_PATH, install_directory, OLD_NAME) ||
+      !join_target_path(fresh, MAX_PATH, install_directory, NEW_NAME))
+    return;
+  // A rename never goes over an existing name: a library in place stays.
+  if (MoveFileA(old, target)) DeleteFileA(fresh);
+}
+
+void clear_working_files(LPCSTR install_directory) {
+  static const LPCSTR WORKING_NAMES[] = {NEW_NAME, OLD_NAME};
+  for (LPCSTR name : WORKING_NAMES) {
+    char path[MAX_PATH];
+    if (join_target_path(path, MAX_PATH, install_directory, name)) DeleteFileA(path);
+  }
 }

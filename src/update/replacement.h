@@ -16,3 +16,15 @@
 // in use, the disk is full, a working name is taken, a step failed).
 int replace_library(HANDLE payload, const BYTE *digest, LPCSTR target, LPCSTR install_directory,
                     DWORD *payload_error);
+
+// Before the library at target is looked at. A run cut between the two
+// renames of the 9x exchange left its name empty, the old library under a
+// working name and the new copy under another. The old one goes back under
+// the library's name, as it is whole by construction, while the new copy may
+// have been cut; the new copy is then deleted. Nothing changes while the
+// library's name is taken, and when the rename fails both working files stay.
+void restore_cut_exchange(LPCSTR target, LPCSTR install_directory);
+
+// After a walk that found every library of the directory in place: deletes
+// the working files a run cut short left there, as names only.
+void clear_working_files(LPCSTR install_directory);

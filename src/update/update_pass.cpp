@@ -18,9 +18,21 @@ static int locate_payload(LPSTR path, LPCSTR name) {
   return check_file_present(path, 1);
 }
 
-static int locate_target(LPSTR path, LPCSTR install_directory, LPCSTR name, BYTE report) {
+// A quiet pass passes over a library that is not there, and only then: the
+// system must say that the file or its path does not exist (or the path is
+// one no program could open). Any other failure, a library in use on 9x
+// say, is shown as the reporting pass shows it, and fails the pass.
+enum Target { TARGET_PRESENT, TARGET_MISSING, TARGET_FAILED };
+
+static Target locate_target(LPSTR path, LPCSTR install_directory, LPCSTR name, BYTE report) {
   join_target_path(path, WHOLE_PATH_CAPACITY, install_directory, name);
-  return check_file_present(path, report);
+  restore_cut_exchange(path, install_directory);
+  DWORD error = open_failure(path);
+  if (!error) return TARGET_PRESENT;
+  int missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_FILENAME_EXCED_RANGE;
+  if (!report && missing) return TARGET_MISSING;
+  report_unopenable(path, error);
+  return TARGET_FAILED;
 }
 
 // The payload is opened once, for reading and sharing only reading: while it
@@ -67,14 +79,12 @@ PassResult update_product(HINSTANCE instance, LPCSTR install_directory, BYTE rep
     bytes_zero(target, WHOLE_PATH_CAPACITY);
     // Both checks run first, so that a missing payload is reported even
     // when its library is missing too.
-    int target_present = locate_target(target, install_directory, TARGET_NAMES[i], report_missing_targets);
+    Target target_found = locate_target(target, install_directory, TARGET_NAMES[i], report_missing_targets);
     int payload_present = locate_payload(payload, PAYLOAD_NAMES[i]);
-    if (!target_present) {
-      if (report_missing_targets) return PASS_FAILED;
-      // A quiet pass that already replaced a library says so, rather than
-      // letting the run report "No need to update." over a changed library.
-      return replaced ? PASS_REPLACED : PASS_NO_TARGET;
-    }
+    if (target_found == TARGET_FAILED) return PASS_FAILED;
+    // A quiet pass that already replaced a library says so, rather than
+    // letting the run report "No need to update." over a changed library.
+    if (target_found == TARGET_MISSING) return replaced ? PASS_REPLACED : PASS_NO_TARGET;
     if (!payload_present) return PASS_FAILED;
     // A release build's payload must have the digest the executable carries;
     // its bytes are hashed as they are copied.
@@ -90,5 +100,7 @@ PassResult update_product(HINSTANCE instance, LPCSTR install_directory, BYTE rep
     if (outcome < 0) return PASS_FAILED;
     replaced += outcome;
   }
+  // Every library is in place: what a run cut short left beside them goes.
+  clear_working_files(install_directory);
   return replaced ? PASS_REPLACED : PASS_UP_TO_DATE;
 }

@@ -620,6 +620,23 @@ def win98_no_wininit_yet(m, t):
 
 
 @scenario("win9x", win98=True)
+def win98_exchange_cut_between_renames(m, t):
+    """Windows 98, as a power cut between the two renames left it: no TrvAvc, its old
+    bytes in TRVOLD.TMP, the new ones in TRVNEW.TMP. The run puts the old library
+    back, replaces it, says "Update was succeeded." and leaves no working file."""
+    exe = ship(m)
+    inst = r"C:\TRV50"
+    install(m, inst, api=old(API_LIBRARY))
+    m.put(rf"{inst}\TRVOLD.TMP", data(old(AVC_LIBRARY)))
+    m.put(rf"{inst}\TRVNEW.TMP", data(new_avc()))
+    m.registry(reg_text(TRAVEN, Path=inst))
+    run = m.run(quoted(exe))
+    t.boxes(run, [EN[5]])
+    t.content(m, rf"{inst}\{AVC_LIBRARY}", data(new_avc()), "the library put back and replaced")
+    t.listing(m, inst, [API_LIBRARY, AVC_LIBRARY], "no working file is left beside the libraries")
+
+
+@scenario("win9x", win98=True)
 def win98_disk_full(m, t):
     """Windows 98, both products on full disks of their own: as on NT, message 4 from
     each pass, the libraries byte for byte, no file left on either disk."""

@@ -246,7 +246,9 @@ TEST_F(RunTest, LimitedUserSeesAFailureAndNoSuccess) {
 // restart every library is whole: its old bytes or its payload's, or on the
 // 9x family, between the two renames, its old bytes under TRVOLD.TMP. No
 // other file has changed, and the only new files are the working files
-// beside the libraries.
+// beside the libraries. The kit is then started again, as its user would:
+// that run finishes the update, shows the outcome an uncut machine in that
+// state shows, and leaves no working file.
 TEST_F(RunTest, PowerCutAfterAnyChangeLeavesEveryLibraryWhole) {
   const std::vector<std::string> directories = {"C:\\ZEL\\", "C:\\T50\\"};
   const std::vector<std::string> names = {AVC_LIBRARY, API_LIBRARY};
@@ -311,6 +313,23 @@ TEST_F(RunTest, PowerCutAfterAnyChangeLeavesEveryLibraryWhole) {
         }
       }
       EXPECT_EQ("left alone", sim::bytes_of("C:\\T50\\ReadMe.txt")) << where;
+
+      // The second run, with the kit shipped again.
+      const std::vector<std::string> updated = {"C:\\ZEL\\" + AVC_LIBRARY, "C:\\T50\\" + AVC_LIBRARY,
+                                                "C:\\T50\\" + API_LIBRARY};
+      bool all_updated = true;
+      for (const std::string &library : updated) all_updated &= sim::bytes_of(library) == "MZ library 2.0";
+      const size_t shown = sim::boxes().size();
+      put_kit("2.0", "2.0");
+      run_with("/d");
+      sim::restart();
+      ASSERT_EQ(shown + 1, sim::boxes().size()) << where;
+      EXPECT_EQ(all_updated ? "Newer version exist." : "Update was succeeded.", sim::boxes().back().text) << where;
+      for (const std::string &library : updated) EXPECT_EQ("MZ library 2.0", sim::bytes_of(library)) << where;
+      EXPECT_EQ("MZ library 3.0", sim::bytes_of("C:\\ZEL\\" + API_LIBRARY)) << where;
+      for (const std::string &directory : directories)
+        for (const char *working : {"TRVNEW.TMP", "TRVOLD.TMP"})
+          EXPECT_FALSE(sim::exists(directory + working)) << where << ": " << working << " left";
     }
     // The 9x family's two-rename window was met, once per replaced library.
     EXPECT_EQ(family == VER_PLATFORM_WIN32_NT ? 0 : 3, windows);

@@ -239,6 +239,9 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, 
   data->bytes.replace(h->position, size, static_cast<const char *>(buffer), size);
   data->unflushed = true;
   data->written_at = ++machine().clock;
+  auto version = machine().versions_by_bytes.find(data->bytes);
+  data->has_version = version != machine().versions_by_bytes.end();
+  if (data->has_version) data->version = version->second;
   h->position += size;
   *written = size;
   return TRUE;

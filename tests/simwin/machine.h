@@ -58,7 +58,8 @@ struct VersionResource {
   // with no terminator, and the reported length counts only the characters.
   bool unterminated = false;
 };
-// Attaches a version resource to an existing file; copies carry it along.
+// Attaches a version resource to an existing file; copies carry it along, and
+// so does a file written with the same bytes.
 void set_version(const std::string &path, const VersionResource &resource);
 // Shorthand: one translation, 0409/04b0, with this FileVersion.
 void set_file_version(const std::string &path, const std::string &file_version);

@@ -103,6 +103,9 @@ struct Machine {
   std::vector<Volume> volumes;
   int disk_changes = 0;
   unsigned long long clock = 0;  // ticks once for every file written
+  // A version resource lies in a file's bytes: a file written whole with the
+  // bytes of a file given a resource (set_version) carries that resource.
+  std::map<std::string, VersionResource> versions_by_bytes;
   int power_countdown = 0;  // changes left until the power fails; 0: not armed
   bool power_off = false;
 

@@ -110,6 +110,7 @@ void set_version(const std::string &path, const VersionResource &resource) {
   }
   file->has_version = true;
   file->version = resource;
+  machine().versions_by_bytes[file->bytes] = resource;
 }
 
 void set_file_version(const std::string &path, const std::string &file_version) {

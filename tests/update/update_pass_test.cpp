@@ -127,7 +127,7 @@ TEST_F(UpdatePassTest, NewLibraryIsFlushedBesideTheOldOneBeforeItTakesItsName) {
     EXPECT_EQ("MZ new library", sim::bytes_of(T50_AVC));
     EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, sim::attributes_of(T50_AVC));
     EXPECT_FALSE(sim::exists(fresh));
-    EXPECT_EQ(family == VER_PLATFORM_WIN32_NT, sim::exists("C:\\T50\\TRVOLD.TMP"));  // NT has no use for it
+    EXPECT_FALSE(sim::exists("C:\\T50\\TRVOLD.TMP"));
     EXPECT_EQ(0, sim::open_handles());
   }
 }
@@ -192,9 +192,10 @@ TEST_F(UpdatePassTest, ReplacementThatCannotFinishLeavesTheOldLibraryWhole) {
       {"no time", ANY, [] { sim::fail_call(1, ERROR_ACCESS_DENIED, "SetFileTime"); }, "delete " + fresh},
       {"no flush", ANY, [] { sim::fail_call(1, ERROR_NOT_READY, "FlushFileBuffers"); }, "delete " + fresh},
       {"no rename", NT, [] { sim::fail_call(1, ERROR_ACCESS_DENIED, "MoveFileExA"); }, "delete " + fresh},
-      {"no first rename", NINE_X, [] { sim::fail_call(1, ERROR_ACCESS_DENIED, "MoveFileA"); }, "delete " + fresh},
+      // The first MoveFileA is the look for a library put aside by a cut run.
+      {"no first rename", NINE_X, [] { sim::fail_call(2, ERROR_ACCESS_DENIED, "MoveFileA"); }, "delete " + fresh},
       // The new library cannot take the name: the old one goes back.
-      {"no second rename", NINE_X, [] { sim::fail_call(2, ERROR_ACCESS_DENIED, "MoveFileA"); },
+      {"no second rename", NINE_X, [] { sim::fail_call(3, ERROR_ACCESS_DENIED, "MoveFileA"); },
        "move C:\\T50\\TRVOLD.TMP > " + T50_AVC},
   };
   const std::string payload(4096, 'N');
@@ -234,33 +235,95 @@ TEST_F(UpdatePassTest, ReplacementThatCannotFinishLeavesTheOldLibraryWhole) {
   }
 }
 
-// What a user sees with a library in use, by family. NT opens it for no
+// What a user sees with libraries in use, by family. NT opens them for no
 // access and fails at the copy (message 4); 9x fails the presence check
-// under DOS sharing rules: the reporting pass shows the system's reason,
-// and the quiet pass takes the library for missing.
-TEST_F(UpdatePassTest, LibraryInUseOnEachFamily) {
+// under DOS sharing rules, and either pass shows the system's reason: only a
+// library that is not there is passed over in silence. Libraries replaced
+// before the failure stay replaced, as on NT.
+TEST_F(UpdatePassTest, LibrariesInUseOnEachFamily) {
   const std::string in_use = "The process cannot access the file because it is being used by another process.\r\n";
+  const std::string files_in_use = "Files in use. Please stop application using TRAVEN-60.";
+  const DWORD NT = VER_PLATFORM_WIN32_NT, NINE_X = VER_PLATFORM_WIN32_WINDOWS;
+  enum { AVC = 1, API = 2 };
   struct {
     DWORD platform;
     const char *key;
+    int held;
+    bool both_products;  // TRAVEN-50 besides, in C:\T50, its libraries free
     std::vector<std::string> boxes;
+    bool avc_replaced;
   } cases[] = {
-      {VER_PLATFORM_WIN32_NT, TRAVEN_KEY, {"Files in use. Please stop application using TRAVEN-60."}},
-      {VER_PLATFORM_WIN32_NT, ZEL_KEY, {"Files in use. Please stop application using TRAVEN-60."}},
-      {VER_PLATFORM_WIN32_WINDOWS, TRAVEN_KEY, {in_use + "  \n\n[ C:\\Prog\\" + AVC_LIBRARY + "  ]"}},
-      {VER_PLATFORM_WIN32_WINDOWS, ZEL_KEY, {"No need to update."}},
+      {NT, TRAVEN_KEY, AVC, false, {files_in_use}, false},
+      {NT, ZEL_KEY, AVC, false, {files_in_use}, false},
+      {NT, ZEL_KEY, API, false, {files_in_use}, true},
+      {NINE_X, TRAVEN_KEY, AVC, false, {in_use + "  \n\n[ C:\\Prog\\" + AVC_LIBRARY + "  ]"}, false},
+      {NINE_X, ZEL_KEY, AVC, false, {in_use + "  \n\n[ C:\\Prog\\" + AVC_LIBRARY + "  ]"}, false},
+      {NINE_X, ZEL_KEY, API, false, {in_use + "  \n\n[ C:\\Prog\\" + API_LIBRARY + "  ]"}, true},
+      {NINE_X, ZEL_KEY, AVC | API, false, {in_use + "  \n\n[ C:\\Prog\\" + AVC_LIBRARY + "  ]"}, false},
+      {NINE_X, ZEL_KEY, AVC, true, {in_use + "  \n\n[ C:\\Prog\\" + AVC_LIBRARY + "  ]"}, false},
   };
   for (const auto &c : cases) {
+    const std::string where = std::to_string(c.platform) + " " + c.key + " " + std::to_string(c.held);
     sim::reset();
     sim::set_platform(c.platform);
     sim::set_module_path(EXE);
     put_kit("2.0", "2.0");
     install(c.key, "C:\\Prog", "1.0", "1.0");
-    sim::hold(avc_in("C:\\Prog"), sim::Hold::module);
+    if (c.both_products) install(TRAVEN_KEY, "C:\\T50", "1.0", "1.0");
+    if (c.held & AVC) sim::hold(avc_in("C:\\Prog"), sim::Hold::module);
+    if (c.held & API) sim::hold(api_in("C:\\Prog"), sim::Hold::module);
     run_updater();
-    EXPECT_EQ(c.boxes, box_texts()) << c.platform << " " << c.key;
-    EXPECT_EQ("MZ library 1.0", sim::bytes_of(avc_in("C:\\Prog")));
-    EXPECT_EQ("MZ library 1.0", sim::bytes_of(api_in("C:\\Prog")));
+    EXPECT_EQ(c.boxes, box_texts()) << where;
+    EXPECT_EQ(c.avc_replaced ? "MZ library 2.0" : "MZ library 1.0", sim::bytes_of(avc_in("C:\\Prog"))) << where;
+    EXPECT_EQ("MZ library 1.0", sim::bytes_of(api_in("C:\\Prog"))) << where;
+    if (c.both_products) {
+      EXPECT_EQ("MZ library 2.0", sim::bytes_of(T50_API)) << where;
+    }
+  }
+}
+
+// A 9x run cut between its two renames left no TrvAvc.dll: its old bytes
+// under TRVOLD.TMP, the new ones under TRVNEW.TMP. The next run puts the old
+// library back and goes on; when it cannot, both stay and the library counts
+// as missing. TRVOLD.TMP is only the updater's on 9x. Beside libraries that
+// are all in place, leftovers go whether or not anything is replaced.
+TEST_F(UpdatePassTest, NextRunRepairsAnExchangeCutBetweenItsRenames) {
+  const DWORD NT = VER_PLATFORM_WIN32_NT, NINE_X = VER_PLATFORM_WIN32_WINDOWS;
+  const std::string old = "C:\\T50\\TRVOLD.TMP", fresh = "C:\\T50\\TRVNEW.TMP";
+  const std::string not_found = "The system cannot find the file specified.\r\n  \n\n[ " + T50_AVC + "  ]";
+  struct {
+    const char *what;
+    DWORD platform;
+    const char *key;
+    bool library_missing, old_held;
+    std::string box;
+    bool replaced;  // else TrvAvc.dll stays missing (or old) and both leftovers stay
+  } cases[] = {
+      {"reporting", NINE_X, TRAVEN_KEY, true, false, "Update was succeeded.", true},
+      {"quiet", NINE_X, ZEL_KEY, true, false, "Update was succeeded.", true},
+      {"restore fails", NINE_X, TRAVEN_KEY, true, true, not_found, false},
+      {"restore fails, quiet", NINE_X, ZEL_KEY, true, true, "No need to update.", false},
+      {"not ours on NT", NT, TRAVEN_KEY, true, false, not_found, false},
+      {"leftovers beside libraries", NT, TRAVEN_KEY, false, false, "Newer version exist.", true},
+      {"leftovers beside libraries", NINE_X, ZEL_KEY, false, false, "Newer version exist.", true},
+  };
+  for (const auto &c : cases) {
+    const std::string where = std::string(c.what) + ", family " + std::to_string(c.platform);
+    sim::reset();
+    sim::set_platform(c.platform);
+    sim::set_module_path(EXE);
+    put_kit(c.library_missing ? "2.0" : "1.0", "1.0");
+    install(c.key, "C:\\T50", "", "1.0");
+    if (!c.library_missing) put_library(T50_AVC, "1.0");
+    put_library(old, "1.0");
+    put_library(fresh, "2.0");
+    if (c.old_held) sim::hold(old, sim::Hold::exclusive);
+    run_updater();
+    EXPECT_EQ(std::vector<std::string>{c.box}, box_texts()) << where;
+    const std::string library = c.library_missing ? "MZ library 2.0" : "MZ library 1.0";
+    EXPECT_EQ(c.replaced ? library : "", sim::bytes_of(T50_AVC)) << where;
+    EXPECT_NE(c.replaced, sim::exists(old)) << where;
+    EXPECT_NE(c.replaced, sim::exists(fresh)) << where;
   }
 }
 
