@@ -406,6 +406,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   }
   size_t copies = 0;
   for (const std::string &line : sim::journal()) {
+    const bool failed = line.size() >= 7 && line.compare(line.size() - 7, 7, " failed") == 0;
+    // The presence check refuses a path of MAX_PATH bytes or more before any open.
+    if (starts_with(line, "open ")) FUZZ_CHECK(line.size() - (failed ? 7 : 0) < 5 + MAX_PATH);
     bool copy = starts_with(line, "copy ");
     if (!copy && !starts_with(line, "delete ") && !starts_with(line, "attributes ") && !starts_with(line, "move") &&
         !starts_with(line, "write-section "))
@@ -414,7 +417,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (permitted == allowed.lines.end()) fuzz_fail(line.c_str(), __FILE__, __LINE__);
     if (!copy) continue;
     const std::map<std::string, std::string> &bytes = before_copy.at(copies++);
-    if (line.size() >= 7 && line.compare(line.size() - 7, 7, " failed") == 0) continue;
+    if (failed) continue;
     // A payload is copied only to replace its own library, and only when
     // it is newer.
     const std::string copied = beside + PAYLOADS[permitted->second.pair];
