@@ -40,7 +40,8 @@ TEST_F(PresenceTest, PathOfMaxPathBytesNeverReachesTheSystem) {
   sim::clear_journal();
   EXPECT_EQ(0, check_file_present(too_long.c_str(), 1));
   EXPECT_TRUE(sim::journal().empty());
-  EXPECT_EQ(std::vector<std::string>{"The filename or extension is too long.\r\n  \n\n[ " + too_long + "  ]"}, box_texts());
+  EXPECT_EQ(std::vector<std::string>{"The filename or extension is too long.\r\n  \n\n[ " + too_long + "  ]"},
+            box_texts());
 }
 
 TEST_F(PresenceTest, ReasonWithoutSystemTextFallsBackToNotExist) {
