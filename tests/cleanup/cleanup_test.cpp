@@ -78,6 +78,12 @@ TEST_F(CleanupTest, NineXSchedulesNothingWithoutAShortForm) {
   EXPECT_EQ("GetShortPathNameA", sim::failed_call());
   EXPECT_EQ(std::vector<std::string>{"a=b"}, sim::wininit_section("Rename"));
   EXPECT_FALSE(journal_has("write-section C:\\WINDOWS\\WinInit.ini [Rename]"));
+  // Nor one of MAX_PATH bytes, too long for its buffer; one of 259 is taken.
+  for (size_t length : {260u, 259u}) {
+    sim::set_short_name(EXE, "C:\\" + std::string(length - 3, 's'));
+    schedule_deletion_in_wininit(EXE.c_str());
+  }
+  EXPECT_EQ((std::vector<std::string>{"a=b", "Nul=C:\\" + std::string(256, 's')}), sim::wininit_section("Rename"));
   sim::restart();
   EXPECT_TRUE(sim::exists(EXE));
 }
