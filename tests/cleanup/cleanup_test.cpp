@@ -20,6 +20,17 @@ class CleanupTest : public MachineTest {
   static void use_9x() { sim::set_platform(VER_PLATFORM_WIN32_WINDOWS); }
   static void put_wininit(const std::string &text) { sim::put_file("C:\\WINDOWS\\WinInit.ini", text); }
   static int run_with(std::string tail) { return run(INSTANCE, 0, &tail[0], SW_SHOWDEFAULT); }
+  // A Rename section of this size as it is read: each line and its terminator.
+  static std::string rename_section_of(size_t size) {
+    std::string text = "[Rename]\r\n";
+    size_t read_size = 0;
+    for (size_t i = 0; read_size + 40 < size; ++i) {
+      std::string line = "Nul=C:\\OLD\\FILE" + std::to_string(i) + ".TMP";
+      text += line + "\r\n";
+      read_size += line.size() + 1;
+    }
+    return text + "Nul=C:\\" + std::string(size - read_size - 8, 'X') + "\r\n";
+  }
 };
 
 TEST_F(CleanupTest, NtSchedulesTheRunningExecutableAndDeletesThePayloads) {
@@ -67,6 +78,12 @@ TEST_F(CleanupTest, NineXSchedulesNothingWithoutAShortForm) {
   EXPECT_EQ("GetShortPathNameA", sim::failed_call());
   EXPECT_EQ(std::vector<std::string>{"a=b"}, sim::wininit_section("Rename"));
   EXPECT_FALSE(journal_has("write-section C:\\WINDOWS\\WinInit.ini [Rename]"));
+  // Nor one of MAX_PATH bytes, too long for its buffer; one of 259 is taken.
+  for (size_t length : {260u, 259u}) {
+    sim::set_short_name(EXE, "C:\\" + std::string(length - 3, 's'));
+    schedule_deletion_in_wininit(EXE.c_str());
+  }
+  EXPECT_EQ((std::vector<std::string>{"a=b", "Nul=C:\\" + std::string(256, 's')}), sim::wininit_section("Rename"));
   sim::restart();
   EXPECT_TRUE(sim::exists(EXE));
 }
@@ -105,20 +122,32 @@ TEST_F(CleanupTest, RenameSectionKeepsItsLinesAndGainsNewOnesInOrder) {
 
 TEST_F(CleanupTest, SectionWithoutRoomIsLeftExactlyAsItWas) {
   use_9x();
-  // One that cannot be read whole, and one that can but has no room for the new line.
-  // Sizes count the section as it is read: each line and its terminator.
-  for (size_t filled : {40000u, 32750u}) {
-    std::string text = "[Rename]\r\n";
-    size_t read_size = 0;
-    for (size_t i = 0; read_size + 40 < filled; ++i) {
-      std::string line = "Nul=C:\\OLD\\FILE" + std::to_string(i) + ".TMP";
-      text += line + "\r\n";
-      read_size += line.size() + 1;
-    }
-    text += "Nul=C:\\" + std::string(filled - read_size - 8, 'X') + "\r\n";
+  // One that cannot be read whole, one that can but has no room for the new
+  // line, and one where the new line would end on the buffer's last byte,
+  // where the zero that closes the list must go: 32,768 bytes less the 24
+  // of "Nul=C:\KIT\TRV60U~1.EXE" and its terminator.
+  for (size_t filled : {40000u, 32750u, 32744u}) {
+    const std::string text = rename_section_of(filled);
     put_wininit(text);
     schedule_deletion_in_wininit(EXE.c_str());
     EXPECT_EQ(text, sim::wininit_text()) << filled;
+  }
+  // One byte less, and the line and the closing zero fill the buffer.
+  put_wininit(rename_section_of(32743));
+  schedule_deletion_in_wininit(EXE.c_str());
+  EXPECT_EQ("Nul=C:\\KIT\\TRV60U~1.EXE", sim::wininit_section("Rename").back());
+}
+
+// A Windows directory of 247 bytes leaves "\WinInit.ini" the path buffer's
+// last byte for its terminator; one more, and no such file is named at all.
+TEST_F(CleanupTest, NineXWinInitPathMustFitWithItsName) {
+  use_9x();
+  for (size_t length : {247u, 248u}) {
+    sim::set_windows_directory("C:\\" + std::string(length - 3, 'w'));
+    sim::clear_journal();
+    schedule_deletion_in_wininit(EXE.c_str());
+    EXPECT_EQ(length == 247, journal_has("write-section " + sim::wininit_path() + " [Rename]")) << length;
+    EXPECT_TRUE(length == 247 || sim::journal().empty()) << length;
   }
 }
 

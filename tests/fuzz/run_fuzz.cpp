@@ -407,12 +407,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::string library;  // the one the pass looks at: the last opened
   for (size_t at = 0; at < sim::journal().size(); ++at) {
     const std::string &line = sim::journal()[at];
+    const bool failed = line.size() >= 7 && line.compare(line.size() - 7, 7, " failed") == 0;
+    // The presence check refuses a path of MAX_PATH bytes or more before any open.
+    if (starts_with(line, "open ")) FUZZ_CHECK(line.size() - (failed ? 7 : 0) < 5 + MAX_PATH);
     if (starts_with(line, "open ") && pair_of.count(line.substr(5))) library = line.substr(5);
     if (!starts_with(line, "create ") && !starts_with(line, "write ") && !starts_with(line, "delete ") &&
         !starts_with(line, "attributes ") && !starts_with(line, "move") && !starts_with(line, "write-section "))
       continue;
     if (!allowed.lines.count(line)) fuzz_fail(line.c_str(), __FILE__, __LINE__);
-    const bool made = starts_with(line, "create "), installed = !library.empty() && line == "move " + fresh_of[library] + " > " + library;
+    const bool made = starts_with(line, "create ");
+    const bool installed = !library.empty() && line == "move " + fresh_of[library] + " > " + library;
     if (!made && !installed) continue;
     // A payload is copied only to replace its own library, and only when
     // it is newer; what takes the library's name is its own payload's bytes,

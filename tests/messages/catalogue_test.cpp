@@ -54,6 +54,18 @@ TEST_F(CatalogueTest, JapaneseInterfaceShowsTheJapaneseTexts) {
   EXPECT_EQ(expected, show_all());
 }
 
+// The 512-byte buffer holds a text of 511 bytes whole; the system cuts a
+// longer one to fit it, and nothing lands past it.
+TEST_F(CatalogueTest, StringTableTextFillsTheBufferAndNoMore) {
+  sim::set_ui_language(1041);
+  sim::set_code_page(932);
+  for (size_t length : {511u, 512u}) {
+    sim::set_table_text(1041, MSG_UPDATED, std::string(length, 'u'));
+    show_catalogue_message(INSTANCE, MSG_UPDATED);
+  }
+  EXPECT_EQ(std::vector<std::string>(2, std::string(511, 'u')), box_texts());
+}
+
 // Every box of a run, over the interface language, the regional settings,
 // the ANSI code page and the family: each box is whole English or whole
 // Japanese, and never holds a "?" the conversion made up (no text of the

@@ -131,6 +131,7 @@ void set_code_page(UINT code_page) { machine().code_page = code_page; }
 void set_ui_language(WORD language) { machine().ui_language = language; }
 void set_regional_language(WORD language) { machine().regional_language = language; }
 void remove_string_tables() { machine().string_tables = false; }
+void set_table_text(WORD language, UINT id, const std::string &text) { machine().table_texts[{language, id}] = text; }
 void set_system_message(DWORD code, const std::string &text) { machine().system_messages[code] = text; }
 void set_message_languages(const std::vector<WORD> &languages) {
   machine().message_languages = std::set<WORD>(languages.begin(), languages.end());

@@ -185,6 +185,9 @@ void set_regional_language(WORD language);
 // A language without a table of its own loads the US English one, as
 // Windows' resource loader falls back; remove_string_tables leaves none.
 void remove_string_tables();  // LoadStringA finds nothing
+// Replaces the text (UTF-8) of an id in a language's string table, as
+// another build of the resources would have it.
+void set_table_text(WORD language, UINT id, const std::string &text);
 // System message texts for FormatMessageA and FormatMessageW (with their
 // trailing "\r\n"). Asked in the user's default language they are in the
 // UI language; asked in a given language, only in one installed

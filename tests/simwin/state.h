@@ -135,6 +135,8 @@ struct Machine {
   WORD ui_language = 1033;
   WORD regional_language = 1033;
   bool string_tables = true;
+  // Replacements of string table texts, by language and id.
+  std::map<std::pair<WORD, UINT>, std::string> table_texts;
   std::map<DWORD, std::string> system_messages;  // overrides, any language
   std::set<WORD> message_languages = {1033, 1041};
   bool administrator = true;

@@ -214,7 +214,11 @@ int WINAPI LoadStringA(HINSTANCE, UINT id, LPSTR buffer, int size) {
       if (table == scripts.tables.end()) continue;
       error = ERROR_RESOURCE_NAME_NOT_FOUND;
       auto found = table->second.find(id);
-      if (found != table->second.end()) text = &found->second;
+      auto replaced = m.table_texts.find({language, id});
+      if (replaced != m.table_texts.end())
+        text = &replaced->second;
+      else if (found != table->second.end())
+        text = &found->second;
       break;
     }
   }

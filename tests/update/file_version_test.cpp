@@ -103,6 +103,10 @@ TEST_F(FileVersionTest, FunctionsComeFromTheSystemDirectorysLibraryByFullPath) {
   EXPECT_EQ(1, read());
   EXPECT_EQ((std::vector<std::string>{"C:\\WINDOWS\\system32\\VERSION.DLL", "C:\\WINDOWS\\SYSTEM\\VERSION.DLL"}),
             sim::library_loads());
+  // A system directory of 247 bytes: "\\VERSION.DLL" ends on the path buffer's last byte.
+  sim::set_system_directory("C:\\" + std::string(244, 's'));
+  EXPECT_EQ(1, read());
+  EXPECT_EQ(sim::system_directory() + "\\VERSION.DLL", sim::library_loads().back());
 }
 
 TEST_F(FileVersionTest, WithoutTheLibraryOrOneOfItsFunctionsNothingIsRead) {
@@ -113,8 +117,10 @@ TEST_F(FileVersionTest, WithoutTheLibraryOrOneOfItsFunctionsNothingIsRead) {
       [] { sim::remove_version_export("GetFileVersionInfoA"); },
       [] { sim::remove_version_export("VerQueryValueA"); },
       [] { sim::fail_call(1, ERROR_ACCESS_DENIED, "GetSystemDirectoryA"); },
-      // A system directory whose VERSION.DLL would not fit MAX_PATH, and
-      // one that does not fit itself: nothing is loaded by a cut path.
+      // A system directory whose VERSION.DLL would not fit MAX_PATH, by one
+      // byte and by more, and one that does not fit itself: nothing is
+      // loaded by a cut path.
+      [] { sim::set_system_directory("C:\\" + std::string(245, 's')); },
       [] { sim::set_system_directory("C:\\" + std::string(250, 's')); },
       [] { sim::set_system_directory("C:\\" + std::string(300, 's')); },
   };

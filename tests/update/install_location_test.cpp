@@ -44,6 +44,8 @@ TEST_F(InstallLocationTest, ValueThatWouldHaveToBeCutIsRefused) {
   std::memcpy(destination, "untouched", 10);
   sim::set_value(TRAVEN_KEY, "Path", REG_SZ, std::string(260, 'p'));  // fills the buffer, no zero
   EXPECT_EQ(0, read());
+  sim::set_string(TRAVEN_KEY, "Path", std::string(260, 'p'));  // one byte past, its terminator
+  EXPECT_EQ(0, read());
   sim::set_string(TRAVEN_KEY, "Path", std::string(300, 'p'));  // does not fit at all
   EXPECT_EQ(0, read());
   EXPECT_STREQ("untouched", destination);

@@ -30,6 +30,20 @@ TEST_F(PresenceTest, MissingFileIsReportedOnlyWhenAsked) {
   EXPECT_EQ(MB_SYSTEMMODAL | MB_OK, sim::boxes()[0].style);
 }
 
+// A path of 259 bytes is opened; one of MAX_PATH bytes is refused before
+// the system sees it.
+TEST_F(PresenceTest, PathOfMaxPathBytesNeverReachesTheSystem) {
+  const std::string longest = "C:\\" + std::string(245, 'p') + "\\" + AVC_LIBRARY;
+  sim::put_file(longest, "MZ");
+  EXPECT_EQ(1, check_file_present(longest.c_str(), 1));
+  const std::string too_long = "C:\\" + std::string(246, 'p') + "\\" + AVC_LIBRARY;
+  sim::clear_journal();
+  EXPECT_EQ(0, check_file_present(too_long.c_str(), 1));
+  EXPECT_TRUE(sim::journal().empty());
+  EXPECT_EQ(std::vector<std::string>{"The filename or extension is too long.\r\n  \n\n[ " + too_long + "  ]"},
+            box_texts());
+}
+
 TEST_F(PresenceTest, ReasonWithoutSystemTextFallsBackToNotExist) {
   sim::make_dir("C:\\T50");
   sim::set_system_message(ERROR_FILE_NOT_FOUND, "");
@@ -54,6 +68,20 @@ TEST_F(PresenceTest, OverlongReasonGivesWayToThePath) {
   ASSERT_GT(text.size(), ending.size());
   EXPECT_EQ(ending, text.substr(text.size() - ending.size()));
   EXPECT_EQ(0u, (text.size() - ending.size()) % 2) << "a character was split";
+}
+
+// The box's 1,023 bytes filled exactly, and one byte past them; then
+// reasons that fill the system's 1,024-byte buffer with and without their
+// terminator.
+TEST_F(PresenceTest, ReasonGivesWayFromTheFirstBytePastTheBox) {
+  const std::string path = "C:\\" + std::string(245, 'p') + "\\" + AVC_LIBRARY;  // 259 bytes
+  const std::string framed = "  \n\n[ " + path + "  ]";
+  for (size_t reason : {755u, 756u, 1023u, 1024u}) {
+    sim::set_system_message(ERROR_FILE_NOT_FOUND, std::string(reason, 'r'));
+    report_unopenable(path.c_str(), ERROR_FILE_NOT_FOUND);
+  }
+  const std::string cut = std::string(752, 'r') + "..." + framed;
+  EXPECT_EQ((std::vector<std::string>{std::string(755, 'r') + framed, cut, cut, "Not exist." + framed}), box_texts());
 }
 
 TEST_F(PresenceTest, PathLongerThanTheBoxKeepsItsEnd) {
