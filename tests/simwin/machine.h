@@ -211,7 +211,21 @@ void set_system_directory(const std::string &path);
 void fail_version_library(DWORD error);                   // its load fails with this error
 void remove_version_export(const std::string &function);  // GetProcAddress: ERROR_PROC_NOT_FOUND
 const std::vector<std::string> &library_loads();          // every name given to LoadLibraryA
-int loaded_libraries();                                   // loads not yet freed
+int loaded_libraries();                                   // VERSION.DLL loads not yet freed
+// KERNEL32 (GetModuleHandleA) answers GetProcAddress for FormatMessageW (a
+// stub on 9x; remove_version_export takes it away, as Windows 95 may lack
+// it), SetDllDirectoryA from 5.1 on, and SetDefaultDllDirectories from 6.2
+// on or as set (Vista and 7 with KB2533623).
+void set_default_dll_directories(bool exported);
+// The first MessageBoxA loads uxtheme.dll by name from 5.1 on; from 6.0 on
+// it imports dwmapi.dll, and both lie in the system directory, where
+// LoadLibraryA finds them by full path too, imports first. A name is found
+// as Windows finds it: among the loaded modules, then in the program's
+// folder (that of the module path: a file planted there is taken), then in
+// the system directory; after SetDefaultDllDirectories(
+// LOAD_LIBRARY_SEARCH_SYSTEM32), not in the program's folder. The current
+// directory is not modelled, so SetDllDirectoryA changes nothing here.
+const std::vector<std::string> &loaded_modules();  // their paths, in the order loaded
 
 // ---- Kernel objects ------------------------------------------------------
 // Mutex names, unlike paths, are case-sensitive. A mutex that refuses us
@@ -259,8 +273,13 @@ std::string from_cp932(const std::string &ansi);
 
 }  // namespace sim
 
-// VERSION.DLL's exports, which the updater reaches only through
-// GetProcAddress; declared here, outside win32_api.h, for the tests.
+// The exports the updater reaches only through GetProcAddress: VERSION.DLL's
+// and those that some systems' KERNEL32 lacks; declared here, outside
+// win32_api.h, for the tests.
 DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR name, LPDWORD handle);
 BOOL WINAPI GetFileVersionInfoA(LPCSTR name, DWORD handle, DWORD size, LPVOID data);
 BOOL WINAPI VerQueryValueA(LPCVOID block, LPCSTR sub_block, LPVOID *buffer, PUINT length);
+DWORD WINAPI FormatMessageW(DWORD flags, LPCVOID source, DWORD code, DWORD language, LPWSTR buffer, DWORD size,
+                            void *arguments);
+BOOL WINAPI SetDllDirectoryA(LPCSTR directory);
+BOOL WINAPI SetDefaultDllDirectories(DWORD directories);
