@@ -11,8 +11,8 @@ typedef BOOL(WINAPI *SetDllDirectoryFunction)(LPCSTR directory);
 // kept, so that the box finds it loaded. A library loaded by full path has
 // its own imports looked up by name all the same, so each comes after those
 // it may import: dwmapi.dll, which uxtheme.dll brings in on Vista and 7,
-// first. Where one is missing (uxtheme.dll before XP, dwmapi.dll before
-// Vista) its load fails quietly.
+// and msimg32.dll, which Wine's brings in, first. Where one is missing
+// (uxtheme.dll before XP, dwmapi.dll before Vista) its load fails quietly.
 //
 // Sources: Microsoft's "Dynamic-link library search order" (the loaded-
 // module list, the known DLLs, then the program's folder; imports are
@@ -21,14 +21,15 @@ typedef BOOL(WINAPI *SetDllDirectoryFunction)(LPCSTR directory);
 // and on 7 without KB2533623 UXTHEME pulls in DWMAPI) and 7-Zip's
 // DllSecur.c, which preload both; Wine 8.0's +loaddll trace of this
 // program in its XP and 7 modes, where the box loads uxtheme.dll by name
-// and comctl32.dll, which the manifest redirects to WinSxS before any
-// search (Windows XP SP2 and later ignore a .local redirection file where
-// there is a manifest). Those installers preload more (USERENV, SETUPAPI,
+// (and in 7 mode uxtheme.dll's msimg32.dll) and comctl32.dll, which the
+// manifest redirects to WinSxS before any search (Windows XP SP2 and later
+// ignore a .local redirection file where there is a manifest), whose own
+// imports are known DLLs on Windows. Those installers preload more (USERENV, SETUPAPI,
 // APPHELP, PROPSYS, CRYPTBASE, OLEACC, CLBCATQ, NTMARTA) for shell, COM,
 // random-number and ACL calls that this program never makes; loading them
 // anyway would bring their own imports in by name, the program's folder
 // first.
-static const char *const BOX_LIBRARIES[] = {"dwmapi.dll", "uxtheme.dll"};
+static const char *const BOX_LIBRARIES[] = {"dwmapi.dll", "msimg32.dll", "uxtheme.dll"};
 
 void harden_process() {
   // A drive without its disk or a lost share then comes back as an error

@@ -10,7 +10,7 @@ static const DWORD FROM_SYSTEM = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGN
 static const DWORD US_ENGLISH = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
 
 typedef DWORD(WINAPI *FormatMessageWFunction)(DWORD flags, LPCVOID source, DWORD code, DWORD language, LPWSTR buffer,
-                                               DWORD size, void *arguments);
+                                              DWORD size, void *arguments);
 
 static const char NOT_EXIST[] = "Not exist.";
 static const char PATH_OPENING[] = "  \n\n[ ";
@@ -67,7 +67,7 @@ static DWORD reason_language(DWORD error, LPSTR scratch) {
   BOOL lost = FALSE;
   if (format_wide &&
       as_function<FormatMessageWFunction>(format_wide)(FROM_SYSTEM, 0, error, LANG_USER_DEFAULT, wide, WIDE_CAPACITY,
-                                                        0) > 0 &&
+                                                       0) > 0 &&
       WideCharToMultiByte(CP_ACP, 0, wide, -1, scratch, REPORT_CAPACITY, 0, &lost) > 0 && lost)
     return US_ENGLISH;
   return LANG_USER_DEFAULT;

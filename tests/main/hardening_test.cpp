@@ -10,13 +10,18 @@ using HardeningTest = MachineTest;
 // would load, are never the ones the first box gets, and only where the
 // function is missing are the box's libraries preloaded.
 TEST_F(HardeningTest, NoLibraryPlantedBesideTheUpdaterIsLoaded) {
-  struct System { DWORD major, minor; bool update; size_t preloads, box_libraries; };
-  for (const System &system : {System{5, 1, false, 2, 1}, {6, 1, false, 2, 2}, {6, 1, true, 0, 2}, {6, 2, false, 0, 2}})
+  struct System {
+    DWORD major, minor;
+    bool update;
+    size_t preloads, box_libraries;
+  };
+  for (const System &system : {System{5, 1, false, 3, 2}, {6, 1, false, 3, 3}, {6, 1, true, 0, 3}, {6, 2, false, 0, 3}})
     for (bool hardened : {true, false}) {
       sim::reset();
       sim::set_nt_version(system.major, system.minor);
       if (system.update) sim::set_default_dll_directories(true);
-      for (const char *name : {"uxtheme.dll", "dwmapi.dll"}) sim::put_file(KIT + std::string(name), "MZ planted");
+      for (const char *name : {"uxtheme.dll", "dwmapi.dll", "msimg32.dll"})
+        sim::put_file(KIT + std::string(name), "MZ planted");
       if (hardened) harden_process();
       char tail[] = "";
       run(INSTANCE, 0, tail, SW_SHOWDEFAULT);

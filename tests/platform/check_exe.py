@@ -47,7 +47,8 @@ STARTUP_ONLY = {"KERNEL32.DLL": {"GetCommandLineA", "GetStartupInfoA", "ExitProc
 # some systems lack (nothing shows that Windows 95 has FormatMessageW);
 # and the libraries loaded by full path before the first box.
 RUN_TIME_NAMES = ("VERSION.DLL", "GetFileVersionInfoSizeA", "GetFileVersionInfoA", "VerQueryValueA",
-                  "SetDefaultDllDirectories", "SetDllDirectoryA", "FormatMessageW", "dwmapi.dll", "uxtheme.dll")
+                  "SetDefaultDllDirectories", "SetDllDirectoryA", "FormatMessageW", "dwmapi.dll", "msimg32.dll",
+                  "uxtheme.dll")
 C_RUNTIMES = re.compile(r"msvcr|msvcp|ucrt|api-ms-win-crt|libgcc|libstdc|libwinpthread|mingwm", re.I)
 SIZE_LIMIT = 16384
 

@@ -48,7 +48,8 @@ bool kernel_exports(const std::string &name) {
   const Machine &m = machine();
   if (m.missing_exports.count(name)) return false;
   if (name == "SetDllDirectoryA") return nt_from(5, 1);
-  if (name == "SetDefaultDllDirectories") return m.default_dll_directories < 0 ? nt_from(6, 2) : m.default_dll_directories;
+  if (name == "SetDefaultDllDirectories")
+    return m.default_dll_directories < 0 ? nt_from(6, 2) : m.default_dll_directories;
   return true;
 }
 
@@ -61,14 +62,19 @@ FARPROC find_export(const Export *table, std::size_t count, LPCSTR name, bool ex
 
 std::string base_name(const std::string &path) { return path.substr(path.find_last_of("\\/") + 1); }
 
-// The system directory's libraries that a box brings in, and what each imports.
-bool box_library(const std::string &name, std::string &imports) {
+// The system directory's libraries that a box brings in, and what each
+// imports: Vista and 7's uxtheme.dll dwmapi.dll, Wine's msimg32.dll too.
+bool box_library(const std::string &name, std::vector<std::string> &imports) {
   const std::string lower = lower_ascii(name);
-  imports = lower == "uxtheme.dll" && nt_from(6, 0) ? "dwmapi.dll" : "";
-  return (lower == "uxtheme.dll" && nt_from(5, 1)) || (lower == "dwmapi.dll" && nt_from(6, 0));
+  imports.clear();
+  if (lower == "uxtheme.dll")
+    imports =
+        nt_from(6, 0) ? std::vector<std::string>{"msimg32.dll", "dwmapi.dll"} : std::vector<std::string>{"msimg32.dll"};
+  return (lower == "uxtheme.dll" && nt_from(5, 1)) || (lower == "dwmapi.dll" && nt_from(6, 0)) ||
+         (lower == "msimg32.dll" && nt_from(5, 0));
 }
 
-bool is_system_copy(const std::string &path, std::string &imports) {
+bool is_system_copy(const std::string &path, std::vector<std::string> &imports) {
   return box_library(base_name(path), imports) && same_path(path, system_directory() + "\\" + base_name(path));
 }
 
@@ -77,8 +83,9 @@ void load_by_name(const std::string &name);
 void load_module(const std::string &path) {
   for (const std::string &loaded : machine().modules)
     if (same_path(loaded, path)) return;
-  std::string imports;
-  if (is_system_copy(path, imports) && !imports.empty()) load_by_name(imports);
+  std::vector<std::string> imports;
+  if (is_system_copy(path, imports))
+    for (const std::string &name : imports) load_by_name(name);
   machine().modules.push_back(path);
 }
 
@@ -87,7 +94,7 @@ void load_by_name(const std::string &name) {
   for (const std::string &loaded : m.modules)
     if (lower_ascii(base_name(loaded)) == lower_ascii(name)) return;
   const std::string beside = m.module_path.substr(0, m.module_path.find_last_of('\\') + 1) + name;
-  std::string imports;
+  std::vector<std::string> imports;
   if (!m.system32_only && find_file(beside))
     load_module(beside);
   else if (box_library(name, imports))
@@ -153,7 +160,7 @@ HMODULE WINAPI LoadLibraryA(LPCSTR name) {
     set_error(ERROR_MOD_NOT_FOUND);
     return nullptr;
   }
-  std::string imports;
+  std::vector<std::string> imports;
   if (is_system_copy(name, imports)) {
     load_module(name);
     return BOX_MODULE;
@@ -175,8 +182,7 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
     set_error(injected);
     return nullptr;
   }
-  if (module == KERNEL32_MODULE)
-    return find_export(KERNEL32_EXPORTS, 3, name, name && kernel_exports(name));
+  if (module == KERNEL32_MODULE) return find_export(KERNEL32_EXPORTS, 3, name, name && kernel_exports(name));
   if (!loaded(module)) {
     fault("GetProcAddress on a module that is not loaded " + show(static_cast<const void *>(module)));
     set_error(ERROR_MOD_NOT_FOUND);

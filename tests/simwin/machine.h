@@ -217,8 +217,9 @@ int loaded_libraries();                                   // VERSION.DLL loads n
 // it), SetDllDirectoryA from 5.1 on, and SetDefaultDllDirectories from 6.2
 // on or as set (Vista and 7 with KB2533623).
 void set_default_dll_directories(bool exported);
-// The first MessageBoxA loads uxtheme.dll by name from 5.1 on; from 6.0 on
-// it imports dwmapi.dll, and both lie in the system directory, where
+// The first MessageBoxA loads uxtheme.dll by name from 5.1 on; it imports
+// msimg32.dll (5.0 on), and from 6.0 on dwmapi.dll. They lie in the system
+// directory, where
 // LoadLibraryA finds them by full path too, imports first. A name is found
 // as Windows finds it: among the loaded modules, then in the program's
 // folder (that of the module path: a file planted there is taken), then in
