@@ -752,10 +752,10 @@ def mapped_libraries(m, cmdline):
 
 @scenario("windows-versions", version="winxp")
 def planted_libraries_never_loaded(m, t):
-    """XP mode, uxtheme.dll, dwmapi.dll and msimg32.dll planted beside the updater, Wine told to prefer native copies:
-    the updater, its SetDefaultDllDirectories lookup broken as XP and 7 RTM lack the function, loads
-    the system's copies by full path before its box, and no planted one is ever mapped. With the
-    uxtheme.dll preload broken too, the box maps the planted uxtheme.dll: the check can fail."""
+    """XP mode, uxtheme.dll, dwmapi.dll and msimg32.dll planted beside the updater, Wine told to prefer
+    native copies: the updater, its SetDefaultDllDirectories lookup broken as XP and 7 RTM lack the
+    function, loads the system's copies by full path before its box, and no planted one is ever mapped.
+    With the uxtheme.dll preload broken too, the box maps the planted uxtheme.dll: the check can fail."""
     exe = ship(m)
     planted = [rf"{KIT}\{name}" for name in ("uxtheme.dll", "dwmapi.dll", "msimg32.dll")]
     for path in planted:

@@ -67,9 +67,8 @@ std::string base_name(const std::string &path) { return path.substr(path.find_la
 bool box_library(const std::string &name, std::vector<std::string> &imports) {
   const std::string lower = lower_ascii(name);
   imports.clear();
-  if (lower == "uxtheme.dll")
-    imports =
-        nt_from(6, 0) ? std::vector<std::string>{"msimg32.dll", "dwmapi.dll"} : std::vector<std::string>{"msimg32.dll"};
+  if (lower == "uxtheme.dll") imports = {"msimg32.dll"};
+  if (lower == "uxtheme.dll" && nt_from(6, 0)) imports.push_back("dwmapi.dll");
   return (lower == "uxtheme.dll" && nt_from(5, 1)) || (lower == "dwmapi.dll" && nt_from(6, 0)) ||
          (lower == "msimg32.dll" && nt_from(5, 0));
 }
@@ -199,12 +198,11 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
   return nullptr;
 }
 
+// The program's folder stays with LOAD_LIBRARY_SEARCH_APPLICATION_DIR and
+// LOAD_LIBRARY_SEARCH_DEFAULT_DIRS.
 BOOL WINAPI SetDefaultDllDirectories(DWORD directories) {
   if (DWORD injected = enter("SetDefaultDllDirectories")) return fail(injected);
-  const DWORD application = 0x200, user = 0x400, defaults = 0x1000;
-  if (!directories || (directories & ~(application | user | LOAD_LIBRARY_SEARCH_SYSTEM32 | defaults)))
-    return fail(ERROR_INVALID_PARAMETER);
-  machine().system32_only = !(directories & (application | defaults));
+  machine().system32_only = !(directories & (0x200 | 0x1000));
   return TRUE;
 }
 

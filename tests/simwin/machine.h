@@ -203,9 +203,10 @@ void set_resource(WORD type, const std::string &name, const std::string &bytes);
 // family, its "SYSTEM" on the 9x family, unless set.
 std::string system_directory();
 void set_system_directory(const std::string &path);
-// The only library LoadLibraryA knows is the system directory's VERSION.DLL,
-// exporting GetFileVersionInfoSizeA, GetFileVersionInfoA and VerQueryValueA
-// (declared below). Any other full path fails with ERROR_MOD_NOT_FOUND; a
+// LoadLibraryA knows the system directory's VERSION.DLL, exporting
+// GetFileVersionInfoSizeA, GetFileVersionInfoA and VerQueryValueA (declared
+// below), and the box's libraries (loaded_modules). Any other full path
+// fails with ERROR_MOD_NOT_FOUND; a
 // name that is not a full path, which Windows would look for in the
 // program's own folder first, is a fault.
 void fail_version_library(DWORD error);                   // its load fails with this error
@@ -218,14 +219,13 @@ int loaded_libraries();                                   // VERSION.DLL loads n
 // on or as set (Vista and 7 with KB2533623).
 void set_default_dll_directories(bool exported);
 // The first MessageBoxA loads uxtheme.dll by name from 5.1 on; it imports
-// msimg32.dll (5.0 on), and from 6.0 on dwmapi.dll. They lie in the system
-// directory, where
-// LoadLibraryA finds them by full path too, imports first. A name is found
-// as Windows finds it: among the loaded modules, then in the program's
-// folder (that of the module path: a file planted there is taken), then in
-// the system directory; after SetDefaultDllDirectories(
-// LOAD_LIBRARY_SEARCH_SYSTEM32), not in the program's folder. The current
-// directory is not modelled, so SetDllDirectoryA changes nothing here.
+// msimg32.dll (5.0 on), and from 6.0 on dwmapi.dll. All lie in the system
+// directory, where LoadLibraryA finds them by full path too, imports first.
+// A name is found as Windows finds it: among the loaded modules, then in
+// the program's folder (the module path's: a file planted there is taken)
+// unless SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) was
+// called, then in the system directory. The current directory is not
+// modelled, so SetDllDirectoryA changes nothing here.
 const std::vector<std::string> &loaded_modules();  // their paths, in the order loaded
 
 // ---- Kernel objects ------------------------------------------------------
