@@ -5,14 +5,15 @@
 typedef BOOL(WINAPI *SetDefaultDllDirectoriesFunction)(DWORD directories);
 typedef BOOL(WINAPI *SetDllDirectoryFunction)(LPCSTR directory);
 
-// The libraries that the first message box makes Windows load by bare name,
-// where nothing but the loaded-module list comes before the program's own
-// folder. Each is loaded here by its full path in the system directory and
-// kept, so that the box finds it loaded. A library loaded by full path has
-// its own imports looked up by name all the same, so each comes after those
-// it may import: dwmapi.dll, which uxtheme.dll brings in on Vista and 7,
-// and msimg32.dll, which Wine's brings in, first. Where one is missing
-// (uxtheme.dll before XP, dwmapi.dll before Vista) its load fails quietly.
+// The libraries that the first message box makes Windows load by bare name.
+// None is a known DLL, so only the loaded-module list comes before the
+// program's own folder. Each is loaded here by its full path in the system
+// directory and kept, so that the box finds it loaded. A library loaded by
+// full path has its own imports looked up by name all the same, so each
+// comes after those it may import: dwmapi.dll, which uxtheme.dll brings in
+// on Vista and 7, and msimg32.dll, which Wine's brings in, first. Where one
+// is missing (uxtheme.dll before XP, dwmapi.dll before Vista) its load
+// fails quietly.
 //
 // Sources: Microsoft's "Dynamic-link library search order" (the loaded-
 // module list, the known DLLs, then the program's folder; imports are
@@ -23,12 +24,12 @@ typedef BOOL(WINAPI *SetDllDirectoryFunction)(LPCSTR directory);
 // program in its XP and 7 modes, where the box loads uxtheme.dll by name
 // (and in 7 mode uxtheme.dll's msimg32.dll) and comctl32.dll, which the
 // manifest redirects to WinSxS before any search (Windows XP SP2 and later
-// ignore a .local redirection file where there is a manifest), whose own
-// imports are known DLLs on Windows. Those installers preload more (USERENV, SETUPAPI,
-// APPHELP, PROPSYS, CRYPTBASE, OLEACC, CLBCATQ, NTMARTA) for shell, COM,
-// random-number and ACL calls that this program never makes; loading them
-// anyway would bring their own imports in by name, the program's folder
-// first.
+// ignore a .local redirection file where there is a manifest), with its
+// imports ole32.dll and rpcrt4.dll, known DLLs on XP and 7. Those
+// installers preload more (USERENV, SETUPAPI, APPHELP, PROPSYS, CRYPTBASE,
+// OLEACC, CLBCATQ, NTMARTA) for shell, COM, random-number and ACL calls
+// that this program never makes; loading them anyway would bring their own
+// imports in by name, the program's folder first.
 static const char *const BOX_LIBRARIES[] = {"dwmapi.dll", "msimg32.dll", "uxtheme.dll"};
 
 void harden_process() {
