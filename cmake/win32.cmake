@@ -70,7 +70,7 @@ if(PAYLOAD_DIGESTS)
 endif()
 file(CONFIGURE OUTPUT ${DIGESTS_RC} CONTENT "${DIGESTS_TEXT}")
 
-file(GLOB WIN32_SOURCES CONFIGURE_DEPENDS src/platform/win32/*.cpp)
+file(GLOB WIN32_SOURCES CONFIGURE_DEPENDS src/main/entry.cpp src/platform/win32/*.cpp)
 add_executable(updater ${LOGIC_SOURCES} ${WIN32_SOURCES} res/updater.rc ${ICON_FILE} ${MANIFEST_FILE})
 set_target_properties(updater PROPERTIES OUTPUT_NAME TRV60UPDATE SUFFIX .EXE
   LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/win32.ld)
@@ -107,7 +107,7 @@ target_compile_options(updater PRIVATE
     -Wall -Wextra>)
 
 # No CRT and no mingw start-up code: the entry point is our own
-# (src/platform/win32/entry.cpp) and the only imports are KERNEL32, USER32
+# (src/main/entry.cpp) and the only imports are KERNEL32, USER32
 # and ADVAPI32, which Windows 95 already has and which the loader always
 # takes from the system; VERSION.DLL is loaded at run time, by full path.
 # libgcc stays for the helpers GCC may call on its own (64-bit division and

@@ -11,3 +11,5 @@ HMODULE load_system_library(LPCSTR name) {
   if (!text_append(path, MAX_PATH, "\\") || !text_append(path, MAX_PATH, name)) return 0;
   return LoadLibraryA(path);
 }
+
+FARPROC kernel_function(LPCSTR name) { return GetProcAddress(GetModuleHandleA("KERNEL32"), name); }

@@ -17,3 +17,8 @@ template <typename Function>
 Function as_function(FARPROC found) {
   return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
 }
+
+// A KERNEL32 function that some systems lack, looked up by name; null where
+// this system's KERNEL32 does not export it. Imported, it would keep the
+// whole program from loading there.
+FARPROC kernel_function(LPCSTR name);

@@ -3,7 +3,7 @@
 
 #include "platform/platform.h"
 
-// Called once by the platform's start-up. The previous instance and the
+// Called once by the entry point (src/main). The previous instance and the
 // show code are not used. Always returns 0.
 int run(HINSTANCE instance, HINSTANCE previous, LPSTR tail, int show);
 

@@ -1,12 +1,16 @@
 #include "presence.h"
 
 #include "messages/catalogue.h"
+#include "platform/system_library.h"
 #include "platform/text.h"
 
 enum { REPORT_CAPACITY = 1024, WIDE_CAPACITY = 512 };
 
 static const DWORD FROM_SYSTEM = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
 static const DWORD US_ENGLISH = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+
+typedef DWORD(WINAPI *FormatMessageWFunction)(DWORD flags, LPCVOID source, DWORD code, DWORD language, LPWSTR buffer,
+                                              DWORD size, void *arguments);
 
 static const char NOT_EXIST[] = "Not exist.";
 static const char PATH_OPENING[] = "  \n\n[ ";
@@ -59,12 +63,16 @@ int check_file_present(LPCSTR path, BYTE report) {
 // code page cannot carry that text (a Japanese interface over a western
 // code page), where FormatMessageA would write "?" for every character it
 // lacks; then US English, which every code page carries. Only the Unicode
-// text tells: FormatMessageW works on the NT family alone, and on 9x, a
-// stub there, the system's texts are in the system's own code page.
+// text tells: FormatMessageW works on the NT family alone, and on 9x, where
+// the system's texts are in its own code page, it is a stub at best, so it
+// is looked up (nothing shows that Windows 95 exports it at all).
 static DWORD reason_language(DWORD error, LPSTR scratch) {
+  FARPROC format_wide = kernel_function("FormatMessageW");
   WCHAR wide[WIDE_CAPACITY];
   BOOL lost = FALSE;
-  if (FormatMessageW(FROM_SYSTEM, 0, error, LANG_USER_DEFAULT, wide, WIDE_CAPACITY, 0) > 0 &&
+  if (format_wide &&
+      as_function<FormatMessageWFunction>(format_wide)(FROM_SYSTEM, 0, error, LANG_USER_DEFAULT, wide, WIDE_CAPACITY,
+                                                       0) > 0 &&
       WideCharToMultiByte(CP_ACP, 0, wide, -1, scratch, REPORT_CAPACITY, 0, &lost) > 0 && lost)
     return US_ENGLISH;
   return LANG_USER_DEFAULT;

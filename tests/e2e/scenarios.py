@@ -2,9 +2,11 @@
 machine per scenario, every box read back from the screen and answered."""
 
 import functools
+import re
 from pathlib import PureWindowsPath
 
-from harness import API_LIBRARY, API_PAYLOAD, AVC_LIBRARY, AVC_PAYLOAD, UPDATER_NAME, Reader, fixture, plain_file
+from harness import (API_LIBRARY, API_PAYLOAD, AVC_LIBRARY, AVC_PAYLOAD, UPDATER, UPDATER_NAME, Reader, fixture,
+                     plain_file)
 
 SCENARIOS = []
 
@@ -768,3 +770,37 @@ def _windows_version_scenario(version):
 
 for _version in WINDOWS_VERSIONS:
     _windows_version_scenario(_version)
+
+
+def mapped_libraries(m, cmdline):
+    """The run, and the path of every library that Wine's loader mapped meanwhile (WINEDEBUG=+loaddll)."""
+    log = m.dir / "loaddll.log"
+    log.unlink(missing_ok=True)
+    quiet, m.env["WINEDEBUG"] = m.env["WINEDEBUG"], "+loaddll"
+    try:
+        run = m.run(cmdline, debug_log=log)
+    finally:
+        m.env["WINEDEBUG"] = quiet
+    return run, [p.replace("\\\\", "\\") for p in re.findall(r'Loaded L"([^"]+)"', log.read_text(errors="replace"))]
+
+
+@scenario("windows-versions", version="winxp")
+def planted_libraries_never_loaded(m, t):
+    """XP mode, uxtheme.dll, dwmapi.dll and msimg32.dll planted beside the updater, Wine told to prefer
+    native copies: the updater, its SetDefaultDllDirectories lookup broken as XP and 7 RTM lack the
+    function, loads the system's copies by full path before its box, and no planted one is ever mapped.
+    With the uxtheme.dll preload broken too, the box maps the planted uxtheme.dll: the check can fail."""
+    exe = ship(m)
+    planted = [rf"{KIT}\{name}" for name in ("uxtheme.dll", "dwmapi.dll", "msimg32.dll")]
+    for path in planted:
+        m.put(path, data(lib("1.0", "planted " + path)))
+    m.env["WINEDLLOVERRIDES"] += ";uxtheme,dwmapi,msimg32=n,b"
+    as_on_xp = UPDATER.read_bytes().replace(b"SetDefaultDllDirectories\0", b"SetDefaultDllDirectorieZ\0")
+    m.put(exe, as_on_xp)
+    run, mapped = mapped_libraries(m, quoted(exe))
+    t.boxes(run, [EN[1]])
+    t.eq([p for p in mapped if p.lower() in map(str.lower, planted)], [], "planted libraries mapped")
+    t.true(any(p.lower() == rf"{SYSTEM_DIRECTORY}\uxtheme.dll" for p in mapped), f"the system's uxtheme.dll: {mapped}")
+    m.put(exe, as_on_xp.replace(b"uxtheme.dll\0", b"uxthemZ.dll\0"))
+    _, mapped = mapped_libraries(m, quoted(exe))
+    t.true(planted[0].lower() in map(str.lower, mapped), f"without the preload the box maps {planted[0]}: {mapped}")

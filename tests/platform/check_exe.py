@@ -8,7 +8,7 @@
 Prints one line per check and "N passed, M failed"; exits 1 on any failure.
 The file is read with pefile (Debian: python3-pefile). The functions it may
 import are the ones tests/simwin/win32_api.h declares for the logic, each
-under its DLL, and the few that only the start-up in src/platform/win32
+under its DLL, and the few that only the entry point, src/main/entry.cpp,
 calls.
 """
 import os
@@ -33,21 +33,22 @@ except ImportError:
 
 ROOT = Path(__file__).resolve().parents[2]
 API_HEADER = ROOT / "tests" / "simwin" / "win32_api.h"
-STARTUP_SOURCES = ROOT / "src" / "platform" / "win32"
+STARTUP_SOURCE = ROOT / "src" / "main" / "entry.cpp"
 
 # Only these DLLs: Windows 95 has them, and the loader always takes them
 # from the system. VERSION.DLL is not a known DLL: imported by name it would
 # be looked for in the program's folder first.
 ALLOWED_DLLS = ("KERNEL32.DLL", "USER32.DLL", "ADVAPI32.DLL")
-# Called by the start-up alone, never by the logic, so the simulated
+# Called by the entry point alone, never by the logic, so the simulated
 # Windows does not declare them.
-STARTUP_ONLY = {"KERNEL32.DLL": {"GetModuleHandleA", "GetCommandLineA", "GetStartupInfoA", "ExitProcess",
-                                 "SetErrorMode"}}
+STARTUP_ONLY = {"KERNEL32.DLL": {"GetCommandLineA", "GetStartupInfoA", "ExitProcess"}}
 # Looked up at run time with GetProcAddress, never imported: the version
-# functions of the system's VERSION.DLL, and the DLL-directory functions
-# that older systems lack.
+# functions of the system's VERSION.DLL, and the KERNEL32 functions that
+# some systems lack (nothing shows that Windows 95 has FormatMessageW);
+# and the libraries loaded by full path before the first box.
 RUN_TIME_NAMES = ("VERSION.DLL", "GetFileVersionInfoSizeA", "GetFileVersionInfoA", "VerQueryValueA",
-                  "SetDefaultDllDirectories", "SetDllDirectoryA")
+                  "SetDefaultDllDirectories", "SetDllDirectoryA", "FormatMessageW", "dwmapi.dll", "msimg32.dll",
+                  "uxtheme.dll")
 C_RUNTIMES = re.compile(r"msvcr|msvcp|ucrt|api-ms-win-crt|libgcc|libstdc|libwinpthread|mingwm", re.I)
 SIZE_LIMIT = 16384
 
@@ -126,11 +127,11 @@ def declared_imports(header_text):
 
 def startup_calls():
     """The start-up-only functions, each of which the start-up must really call."""
-    text = "".join(p.read_text() for p in sorted(STARTUP_SOURCES.glob("*.cpp")))
+    text = STARTUP_SOURCE.read_text()
     for dll, functions in STARTUP_ONLY.items():
         for function in functions:
             if not re.search(rf"\b{function}\s*\(", text):
-                raise Bad(f"{function} is listed as called by the start-up, but src/platform/win32 never calls it")
+                raise Bad(f"{function} is listed as called by the entry point, but src/main/entry.cpp never calls it")
     return STARTUP_ONLY
 
 
@@ -276,6 +277,9 @@ def check_import_functions(program):
     allowed = allowed_imports()
     table = program.imports()
     stray = sorted(f"{d}!{f}" for d, fs in table.items() for f in fs if f not in allowed.get(d.upper(), ()))
+    looked_up = [f for f in stray if f.split("!")[1] in RUN_TIME_NAMES]
+    if looked_up:
+        raise Bad(f"imported, where some systems lack them and the program would not load: {', '.join(looked_up)}")
     if stray:
         raise Bad(f"not declared in win32_api.h under that DLL, nor called by the start-up alone: {', '.join(stray)}")
     return f"{sum(map(len, table.values()))} functions, each declared for the logic or the start-up"
@@ -569,6 +573,8 @@ def mutants(program):
         ("an A import made W", "import functions", plant_unicode_import(program), None),
         ("RegOpenKeyExA imported from KERNEL32", "import functions",
          patch(data, b"ADVAPI32.dll\0", b"KERNEL32.dll\0", "KERNEL32"), None),
+        ("FormatMessageA's import made FormatMessageW", "import functions",
+         patch(data, b"FormatMessageA\0", b"FormatMessageW\0", "FormatMessageW"), None),
         ("SetDefaultDllDirectories no longer looked up", "run-time lookups",
          patch(data, b"SetDefaultDllDirectories\0", b"SetDefaultDllDirectorieZ\0", "lookup"), None),
         ("padding to the limit", "size", data + bytes(max(1, SIZE_LIMIT - len(data))), None),

@@ -31,8 +31,9 @@ void replace_machine() {
 namespace {
 // Calls that cannot fail on Windows as the updater makes them: they take
 // part in hooks but not in the count-down.
-const char *const INFALLIBLE[] = {"GetLastError", "SetLastError", "IsDBCSLeadByte", "GetProcessHeap", "CloseHandle",
-                                  "HeapFree",     "RegCloseKey",  "FreeLibrary",    "GetACP"};
+const char *const INFALLIBLE[] = {"GetLastError", "SetLastError",     "IsDBCSLeadByte", "GetProcessHeap",
+                                  "CloseHandle",  "HeapFree",         "RegCloseKey",    "FreeLibrary",
+                                  "GetACP",       "GetModuleHandleA", "SetErrorMode"};
 
 bool is_fallible(const char *function) {
   for (const char *name : INFALLIBLE)

@@ -216,15 +216,30 @@ void set_resource(WORD type, const std::string &name, const std::string &bytes);
 // family, its "SYSTEM" on the 9x family, unless set.
 std::string system_directory();
 void set_system_directory(const std::string &path);
-// The only library LoadLibraryA knows is the system directory's VERSION.DLL,
-// exporting GetFileVersionInfoSizeA, GetFileVersionInfoA and VerQueryValueA
-// (declared below). Any other full path fails with ERROR_MOD_NOT_FOUND; a
+// LoadLibraryA knows the system directory's VERSION.DLL, exporting
+// GetFileVersionInfoSizeA, GetFileVersionInfoA and VerQueryValueA (declared
+// below), and the box's libraries (loaded_modules). Any other full path
+// fails with ERROR_MOD_NOT_FOUND; a
 // name that is not a full path, which Windows would look for in the
 // program's own folder first, is a fault.
 void fail_version_library(DWORD error);                   // its load fails with this error
 void remove_version_export(const std::string &function);  // GetProcAddress: ERROR_PROC_NOT_FOUND
 const std::vector<std::string> &library_loads();          // every name given to LoadLibraryA
-int loaded_libraries();                                   // loads not yet freed
+int loaded_libraries();                                   // VERSION.DLL loads not yet freed
+// KERNEL32 (GetModuleHandleA) answers GetProcAddress for FormatMessageW (a
+// stub on 9x; remove_version_export takes it away, as Windows 95 may lack
+// it), SetDllDirectoryA from 5.1 on, and SetDefaultDllDirectories from 6.2
+// on or as set (Vista and 7 with KB2533623).
+void set_default_dll_directories(bool exported);
+// The first MessageBoxA loads uxtheme.dll by name from 5.1 on; it imports
+// msimg32.dll (5.0 on), and from 6.0 on dwmapi.dll. All lie in the system
+// directory, where LoadLibraryA finds them by full path too, imports first.
+// A name is found as Windows finds it: among the loaded modules, then in
+// the program's folder (the module path's: a file planted there is taken)
+// unless SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) was
+// called, then in the system directory. The current directory is not
+// modelled, so SetDllDirectoryA changes nothing here.
+const std::vector<std::string> &loaded_modules();  // their paths, in the order loaded
 
 // ---- Kernel objects ------------------------------------------------------
 // Mutex names, unlike paths, are case-sensitive. A mutex that refuses us
@@ -272,8 +287,13 @@ std::string from_cp932(const std::string &ansi);
 
 }  // namespace sim
 
-// VERSION.DLL's exports, which the updater reaches only through
-// GetProcAddress; declared here, outside win32_api.h, for the tests.
+// The exports the updater reaches only through GetProcAddress: VERSION.DLL's
+// and those that some systems' KERNEL32 lacks; declared here, outside
+// win32_api.h, for the tests.
 DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR name, LPDWORD handle);
 BOOL WINAPI GetFileVersionInfoA(LPCSTR name, DWORD handle, DWORD size, LPVOID data);
 BOOL WINAPI VerQueryValueA(LPCVOID block, LPCSTR sub_block, LPVOID *buffer, PUINT length);
+DWORD WINAPI FormatMessageW(DWORD flags, LPCVOID source, DWORD code, DWORD language, LPWSTR buffer, DWORD size,
+                            void *arguments);
+BOOL WINAPI SetDllDirectoryA(LPCSTR directory);
+BOOL WINAPI SetDefaultDllDirectories(DWORD directories);

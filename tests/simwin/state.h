@@ -150,6 +150,9 @@ struct Machine {
   std::set<std::string> missing_exports;
   std::vector<std::string> library_loads;
   int library_references = 0;
+  std::vector<std::string> modules;  // loaded_modules()
+  int default_dll_directories = -1;  // SetDefaultDllDirectories exported: 1, 0, -1 from 6.2 on
+  bool system32_only = false;        // since SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)
 
   std::vector<Box> boxes;
   Failing failing;
@@ -182,6 +185,9 @@ void fault(const std::string &what);
 std::string show(LPCSTR text);  // "(null)" for a null pointer
 std::string show(const void *handle);
 uintptr_t new_handle();  // a value never handed out before
+
+// What the first message box loads by name (loader.cpp).
+void load_box_libraries();
 
 // ---- Paths (paths.cpp) ------------------------------------------------------
 struct Parsed {

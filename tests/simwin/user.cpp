@@ -285,6 +285,7 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     set_error(injected);
     return 0;
   }
+  if (machine().boxes.empty()) load_box_libraries();
   machine().boxes.push_back(sim::Box{owner, text ? text : "", caption ? caption : "", type});
   return IDOK;
 }

@@ -5,7 +5,7 @@
 // The functions stand in groups, each headed by a comment naming the DLL
 // that exports them. The exe check (tests/platform/check_exe.py) lets the
 // program import exactly these, each from its own DLL, besides the few that
-// only the start-up in src/platform/win32 calls.
+// only the entry point in src/main calls.
 #pragma once
 
 #include <stdint.h>
@@ -133,6 +133,10 @@ typedef void *HGLOBAL;
 
 #define SW_SHOWDEFAULT 10
 
+#define SEM_FAILCRITICALERRORS 0x0001u
+#define SEM_NOOPENFILEERRORBOX 0x8000u
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x800u
+
 #define HEAP_ZERO_MEMORY 0x8u
 
 #define VER_PLATFORM_WIN32s 0u
@@ -172,8 +176,6 @@ BOOL WINAPI GetFileTime(HANDLE file, LPFILETIME created, LPFILETIME accessed, LP
 BOOL WINAPI SetFileTime(HANDLE file, LPCFILETIME created, LPCFILETIME accessed, LPCFILETIME written);
 DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD code, DWORD language, LPSTR buffer, DWORD size,
                             void *arguments);
-DWORD WINAPI FormatMessageW(DWORD flags, LPCVOID source, DWORD code, DWORD language, LPWSTR buffer, DWORD size,
-                            void *arguments);
 UINT WINAPI GetACP(void);
 int WINAPI WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR wide, int wide_length, LPSTR ansi, int ansi_size,
                                LPCSTR default_char, LPBOOL used_default_char);
@@ -197,6 +199,8 @@ UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
 HMODULE WINAPI LoadLibraryA(LPCSTR name);
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
 BOOL WINAPI FreeLibrary(HMODULE module);
+HMODULE WINAPI GetModuleHandleA(LPCSTR name);
+UINT WINAPI SetErrorMode(UINT mode);
 HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type);
 HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource);
 LPVOID WINAPI LockResource(HGLOBAL data);
@@ -209,7 +213,9 @@ LONG WINAPI RegCloseKey(HKEY key);
 
 // version: never imported, and so not declared here. The logic takes
 // GetFileVersionInfoSizeA, GetFileVersionInfoA and VerQueryValueA from the
-// system directory's VERSION.DLL through LoadLibraryA and GetProcAddress.
+// system directory's VERSION.DLL through LoadLibraryA and GetProcAddress,
+// and FormatMessageW, SetDllDirectoryA and SetDefaultDllDirectories, which
+// some systems' KERNEL32 lacks, through GetProcAddress.
 
 // user32
 int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int size);

@@ -108,13 +108,16 @@ TEST_F(PresenceTest, ReasonTheCodePageCannotCarryIsShownInEnglish) {
   sim::set_message_languages({1041});
   check_file_present(LIBRARY.c_str(), 1);
   // On 932 the Japanese reason stays, and on the 9x family, where the
-  // system's texts are in its own code page, the reason is asked as ever.
+  // system's texts are in its own code page, the reason is asked as ever,
+  // also of a KERNEL32 without FormatMessageW.
   sim::set_code_page(932);
   check_file_present(LIBRARY.c_str(), 1);
   sim::set_platform(VER_PLATFORM_WIN32_WINDOWS);
   check_file_present(LIBRARY.c_str(), 1);
+  sim::remove_version_export("FormatMessageW");
+  check_file_present(LIBRARY.c_str(), 1);
   const std::string japanese = sim::to_cp932("指定されたファイルが見つかりません。\r\n") + "  \n\n[ " + LIBRARY + "  ]";
   EXPECT_EQ((std::vector<std::string>{"The system cannot find the file specified.\r\n  \n\n[ " + LIBRARY + "  ]",
-                                      "Not exist.  \n\n[ " + LIBRARY + "  ]", japanese, japanese}),
+                                      "Not exist.  \n\n[ " + LIBRARY + "  ]", japanese, japanese, japanese}),
             box_texts());
 }
