@@ -299,6 +299,9 @@ def both_installations(m, t):
     t.content(m, rf"C:\PZ\{API_LIBRARY}", data(lib("9.0", f"PZ {API_LIBRARY}")), "PELLAXION-ZEL's equal TrvApi left alone")
     t.content(m, rf"C:\TRV50\{AVC_LIBRARY}", data(equal(AVC_LIBRARY)), "TRAVEN-50's equal TrvAvc left alone")
     t.content(m, rf"C:\TRV50\{API_LIBRARY}", data(lib("9.0", API_PAYLOAD)), "TRAVEN-50's TrvApi 10.0 replaced by 9.0")
+    # A copy keeps its source's last-write time (Windows counts in 100 ns).
+    written = m.c(rf"{KIT}\{AVC_PAYLOAD}").stat().st_mtime_ns
+    t.true(abs(m.c(rf"C:\PZ\{AVC_LIBRARY}").stat().st_mtime_ns - written) < 100, "the payload's time on the library")
     payloads_kept(m, t, exe)
 
 
