@@ -132,6 +132,23 @@ TEST_F(UpdatePassTest, NewLibraryIsFlushedBesideTheOldOneBeforeItTakesItsName) {
   }
 }
 
+// 9x: when the new library cannot take the name and the old one cannot go
+// back (a file made there meanwhile), both working files stay, for the next
+// run to put the old library back: its bytes are never deleted.
+TEST_F(UpdatePassTest, ExchangeWhoseWayBackFailsKeepsBothWorkingFiles) {
+  const std::string old = "C:\\T50\\TRVOLD.TMP";
+  sim::set_platform(VER_PLATFORM_WIN32_WINDOWS);
+  put_kit("2.0", "2.0");
+  install(TRAVEN_KEY, "C:\\T50", "1.0", "1.0");
+  sim::on_call("MoveFileA", [&] {
+    if (!sim::exists(T50_AVC) && sim::exists(old)) sim::put_file(T50_AVC, "theirs");
+  });
+  EXPECT_EQ(PASS_FAILED, pass("C:\\T50", 1));
+  EXPECT_EQ(std::vector<std::string>{"Files in use. Please stop application using TRAVEN-60."}, box_texts());
+  EXPECT_EQ("MZ library 1.0", sim::bytes_of(old));
+  EXPECT_EQ(sim::bytes_of(KIT + AVC_PAYLOAD), sim::bytes_of("C:\\T50\\TRVNEW.TMP"));
+}
+
 // A library whose name is a link may lead to any file; it is left as it is.
 TEST_F(UpdatePassTest, LibraryThatIsALinkIsLeftAlone) {
   put_kit("2.0", "2.0");
