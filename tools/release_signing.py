@@ -4,8 +4,8 @@ command of the publisher's own; then the time stamps, and the verification.
 
 Which Windows checks which signature: Windows 95, 98, Me and NT 4 never
 check a program's signature. XP and Vista check the SHA-1 signature; they
-cannot check a SHA-256 file digest (Vista SP2 and Server 2008 SP2 learn it,
-and nested signatures, from the SHA-2 code signing update). Windows 7 and
+cannot check a SHA-256 file digest (Server 2008 SP2, Vista's server, learns
+it and nested signatures from its SHA-2 code signing update). Windows 7 and
 later check SHA-256 and read a nested signature. The legacy signature is
 therefore SHA-1 with the SHA-256 one nested in it.
 """
@@ -32,7 +32,8 @@ PROBE_SCRIPT = 'Write-Host "TRAVEN-60 release key check"\r\n'
 QUEUE_LINE = re.compile(r"^[0-9A-F]+:error:[0-9A-F]+:([^:]*):[^:]*:([^:]*):")
 PIN_IN_URI = r"[;?&]pin-value=[^;?&]*"
 NOISE = ("Succeeded", "Failed", "Engine \"pkcs11\" set.")
-NOISE_STARTS = ("Script file format", "Signature position", "Connecting to")
+NOISE_STARTS = ("Script file format", "Signature position", "Connecting to", "PE checksum", "Use the \"-t\" option",
+                "Unable to set unauthenticated attributes")
 
 
 class SigningFailed(Exception):
@@ -204,9 +205,13 @@ def sign_release(exe, signer, args, when, work, log, say):
         signer.sign(source, target, digest, when, nest=n > 0, log=log)
         source = target
     shutil.move(source, signed)
-    stamps = [stamp(signed, index, args.timestamp, args.timestamp_wait, work, log, say)
-              for index in range(len(digests))] if args.timestamp else []
+    stamps, urls = [], args.timestamp
+    for index in range(len(digests) if urls else 0):
+        stamps.append(stamp(signed, index, urls, args.timestamp_wait, work, log, say))
+        # A later signature starts with the service that answered.
+        urls = urls[urls.index(stamps[-1]):]
     verify(signed, signer, bool(stamps), work, log)
-    how = " with a nested ".join(d.upper().replace("SHA", "SHA-") for d in digests)
+    how = " with a nested ".join(d.upper().replace("SHA", "SHA-") for d in digests) + " "
+    how = how if isinstance(signer, KeySigner) else ""
     stamped = f", time-stamped by {', '.join(dict.fromkeys(stamps))}" if stamps else ", no time stamp"
-    return signed, f"{how} by {signer.what}{stamped}", f"{how} by {signer.kind}{stamped}"
+    return signed, f"{how}by {signer.what}{stamped}", f"{how}by {signer.kind}{stamped}"
