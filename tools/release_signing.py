@@ -76,17 +76,17 @@ class KeySigner:
     def __init__(self, args):
         self.args = args
         if args.sign:
-            self.material = ["-pkcs12", Path(args.sign).resolve()]
+            self.material = ["-pkcs12", args.sign]
             self.what, self.kind = f"the PFX {args.sign}", "a PFX"
         else:
-            engine = ["-pkcs11engine", Path(args.pkcs11_engine).resolve()] if args.pkcs11_engine else []
-            self.material = engine + ["-pkcs11module", Path(args.pkcs11_module).resolve(),
-                                      "-certs", Path(args.cert).resolve(), "-key", args.key]
+            engine = ["-pkcs11engine", args.pkcs11_engine] if args.pkcs11_engine else []
+            self.material = engine + ["-pkcs11module", args.pkcs11_module, "-certs", args.cert,
+                                      "-key", args.key]
             # A PIN in the key's URI stays out of every message and record.
             self.what = f"the PKCS#11 key {re.sub(PIN_IN_URI, '', args.key)}"
             self.kind = "a key behind PKCS#11"
         if args.pass_file:
-            self.material += ["-readpass", Path(args.pass_file).resolve()]
+            self.material += ["-readpass", args.pass_file]
 
     def files(self):
         named = [(self.args.sign, "PFX"), (self.args.pass_file, "--pass-file"), (self.args.cert, "--cert"),
