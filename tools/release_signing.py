@@ -165,7 +165,7 @@ def check_signer(signer):
 
 def stamp(exe, index, urls, wait, work, log, say):
     """A time stamp on signature `index`: each URL in turn, each tried twice."""
-    failures = []
+    failures = {}
     for url in urls:
         for attempt in range(1, STAMP_ATTEMPTS + 1):
             stamped = work / f"stamped-{index}.exe"
@@ -175,9 +175,10 @@ def stamp(exe, index, urls, wait, work, log, say):
             if ok:
                 shutil.move(stamped, exe)
                 return url
-            failures.append(f"{url}: {reason(output)}")
+            failures[url] = reason(output)
             say(f"  time stamp from {url}, attempt {attempt} of {STAMP_ATTEMPTS}: {reason(output)}")
-    raise SigningFailed("no time-stamping service gave a time stamp (" + "; ".join(failures) + ")")
+    raise SigningFailed(f"no time-stamping service gave a time stamp in {STAMP_ATTEMPTS} attempts each (" +
+                        "; ".join(f"{url}: {why}" for url, why in failures.items()) + ")")
 
 
 def verify(exe, signer, stamped, work, log):
