@@ -9,8 +9,8 @@
 // The working files beside the library: the payload's copy, and on the 9x
 // family the old library between two renames. The names are fixed, so a run
 // cut short by a crash or a power cut leaves at most these two, never under
-// a library's name, and the next run that replaces a library in that
-// directory clears them before it starts. They are no longer than the
+// a library's name; the next run puts a library left aside back and clears
+// them once every library is in place. They are no longer than the
 // library names, so a library path that fits MAX_PATH leaves room for them.
 //
 // The directory may let other users make files in it, and the updater runs
@@ -38,9 +38,7 @@ static int nt_family() {
 }
 
 // 1 when nothing stands under the working name any more.
-static int free_working_name(LPCSTR path) {
-  return DeleteFileA(path) || GetLastError() == ERROR_FILE_NOT_FOUND;
-}
+static int free_working_name(LPCSTR path) { return DeleteFileA(path) || GetLastError() == ERROR_FILE_NOT_FOUND; }
 
 // The new working file: made now or not at all, and shared with nobody while
 // it is written and flushed. On the NT family a link planted under the name
@@ -138,8 +136,7 @@ static int is_plain_file(LPCSTR path) {
 // The working paths are built whole or refused, never cut (join_target_path).
 // A read-only library is replaced all the same, and it ends plain, as the
 // new file may not: NT marks a file it makes for archiving.
-int replace_library(HANDLE payload, const BYTE *digest, LPCSTR target, LPCSTR install_directory,
-                    DWORD *payload_error) {
+int replace_library(HANDLE payload, const BYTE *digest, LPCSTR target, LPCSTR install_directory, DWORD *payload_error) {
   *payload_error = 0;
   char fresh[MAX_PATH];
   if (!join_target_path(fresh, MAX_PATH, install_directory, NEW_NAME) || !is_plain_file(target)) return 0;
@@ -166,7 +163,8 @@ int replace_library(HANDLE payload, const BYTE *digest, LPCSTR target, LPCSTR in
 void restore_cut_exchange(LPCSTR target, LPCSTR install_directory) {
   char old[MAX_PATH];
   char fresh[MAX_PATH];
-  if (nt_family() || text_length(target, MAX_PATH) < 0 || !join_target_path(old, MAX_PATH, install_directory, OLD_NAME) ||
+  if (nt_family() || text_length(target, MAX_PATH) < 0 ||
+      !join_target_path(old, MAX_PATH, install_directory, OLD_NAME) ||
       !join_target_path(fresh, MAX_PATH, install_directory, NEW_NAME))
     return;
   // A rename never goes over an existing name: a library in place stays.

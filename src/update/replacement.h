@@ -14,8 +14,7 @@
 // then the reason the payload could not be read or did not match
 // (ERROR_FILE_CORRUPT), or 0 when the library could not be replaced (it is
 // in use, the disk is full, a working name is taken, a step failed).
-int replace_library(HANDLE payload, const BYTE *digest, LPCSTR target, LPCSTR install_directory,
-                    DWORD *payload_error);
+int replace_library(HANDLE payload, const BYTE *digest, LPCSTR target, LPCSTR install_directory, DWORD *payload_error);
 
 // Before the library at target is looked at. A run cut between the two
 // renames of the 9x exchange left its name empty, the old library under a

@@ -344,9 +344,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const DWORD length = path.size() < MAX_PATH ? GetShortPathNameA(path.c_str(), buffer, MAX_PATH) : 0;
     if (length > 0 && length < MAX_PATH) short_forms.push_back(buffer);
   }
-  std::map<std::string, std::string> aside;  // library to where its old bytes wait on 9x
-  std::map<std::string, int> pair_of;             // library to the pair that replaces it
-  std::map<std::string, std::string> fresh_of;    // library to the working file beside it
+  std::map<std::string, std::string> aside;     // library to where its old bytes wait on 9x
+  std::map<std::string, int> pair_of;           // library to the pair that replaces it
+  std::map<std::string, std::string> fresh_of;  // library to the working file beside it
   for (int i = 0; i < 2; ++i) {
     if (!found[i]) continue;
     const std::string fresh = reference_target_path(directories[i], NEW_NAME);

@@ -259,7 +259,8 @@ BOOL WINAPI GetFileTime(HANDLE file, LPFILETIME created, LPFILETIME accessed, LP
   const File *data = file_of(*h);
   // Reading times needs some access to the file: GENERIC_READ or
   // GENERIC_WRITE bring it, an open for no access does not.
-  if (!data || !(h->access & (GENERIC_READ | GENERIC_WRITE))) return fail(data ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
+  if (!data || !(h->access & (GENERIC_READ | GENERIC_WRITE)))
+    return fail(data ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
   for (LPFILETIME time : {created, accessed, written})
     if (time) put_time(time, data->written_at);
   return TRUE;
@@ -276,7 +277,8 @@ BOOL WINAPI SetFileTime(HANDLE file, LPCFILETIME created, LPCFILETIME accessed, 
   if (error) return fail(error);
   (void)created;
   (void)accessed;
-  if (written) data->written_at = written->dwLowDateTime | static_cast<unsigned long long>(written->dwHighDateTime) << 32;
+  if (written)
+    data->written_at = written->dwLowDateTime | static_cast<unsigned long long>(written->dwHighDateTime) << 32;
   return TRUE;
 }
 

@@ -102,16 +102,16 @@ TEST_F(UpdatePassTest, LaterFailureKeepsEarlierReplacement) {
 TEST_F(UpdatePassTest, NewLibraryIsFlushedBesideTheOldOneBeforeItTakesItsName) {
   const std::string payload_read = "read C:\\KIT\\" + AVC_PAYLOAD, fresh = "C:\\T50\\TRVNEW.TMP";
   const std::vector<std::string> head = {
-      "attributes " + T50_AVC + " 0x80", "delete " + fresh,        "create " + fresh, payload_read,
-      "write " + fresh,                  payload_read /* the end */, "time " + fresh,   "flush-buffers " + fresh,
+      "attributes " + T50_AVC + " 0x80", "delete " + fresh, "create " + fresh,        payload_read, "write " + fresh,
+      payload_read /* the end */,        "time " + fresh,   "flush-buffers " + fresh,
   };
   std::vector<std::string> nt = head;
   nt.insert(nt.end(), {"move " + fresh + " > " + T50_AVC, "attributes " + T50_AVC + " 0x80"});
   // Windows 9x: the library must be free, steps aside, and goes.
   std::vector<std::string> nine_x = head;
-  nine_x.insert(nine_x.end(), {"open " + T50_AVC, "delete C:\\T50\\TRVOLD.TMP", "move " + T50_AVC + " > C:\\T50\\TRVOLD.TMP",
-                               "move " + fresh + " > " + T50_AVC, "delete C:\\T50\\TRVOLD.TMP",
-                               "attributes " + T50_AVC + " 0x80"});
+  nine_x.insert(nine_x.end(),
+                {"open " + T50_AVC, "delete C:\\T50\\TRVOLD.TMP", "move " + T50_AVC + " > C:\\T50\\TRVOLD.TMP",
+                 "move " + fresh + " > " + T50_AVC, "delete C:\\T50\\TRVOLD.TMP", "attributes " + T50_AVC + " 0x80"});
   for (DWORD family : {VER_PLATFORM_WIN32_NT, VER_PLATFORM_WIN32_WINDOWS}) {
     sim::reset();
     sim::set_module_path(EXE);
@@ -195,7 +195,8 @@ TEST_F(UpdatePassTest, ReplacementThatCannotFinishLeavesTheOldLibraryWhole) {
       {"a working name taken meanwhile", ANY,
        [=] {
          sim::on_call("CreateFileA", [=] {
-           if (!sim::journal().empty() && sim::journal().back() == "delete " + fresh + " failed") sim::put_file(fresh, "theirs");
+           if (!sim::journal().empty() && sim::journal().back() == "delete " + fresh + " failed")
+             sim::put_file(fresh, "theirs");
          });
        },
        "create " + fresh + " failed"},
