@@ -183,6 +183,18 @@ static Handle *file_handle(const char *function, HANDLE file) {
   return nullptr;
 }
 
+// Why a read or a write through the handle fails before it starts, or 0 with
+// the file. Windows 9x demands the count; NT faults without it. Overlapped
+// transfers are not something the updater does.
+static DWORD transfer_check(Handle &h, const void *buffer, LPDWORD count, LPOVERLAPPED overlapped, bool writing,
+                            File **data) {
+  if (count) *count = 0;
+  if (!buffer || !count || overlapped) return ERROR_INVALID_PARAMETER;
+  if (writing ? !grants_write(h.access) : !(h.access & GENERIC_READ)) return ERROR_ACCESS_DENIED;
+  *data = file_of(h);
+  return *data ? 0 : ERROR_FILE_NOT_FOUND;
+}
+
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped) {
   if (DWORD injected = enter("ReadFile")) {
     if (read) *read = 0;
@@ -191,19 +203,10 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVE
   Handle *found = file_handle("ReadFile", file);
   if (!found) return FALSE;
   Handle &h = *found;
-  std::string line = "read " + h.name;
-  // Windows 9x demands the count; NT faults without it. Overlapped reads
-  // are not something the updater does.
-  DWORD error = 0;
-  if (!buffer || !read || overlapped) error = ERROR_INVALID_PARAMETER;
-  if (!error && !(h.access & GENERIC_READ)) error = ERROR_ACCESS_DENIED;
-  const File *data = error ? nullptr : file_of(h);
-  if (!error && !data) error = ERROR_FILE_NOT_FOUND;
-  record(line, error == 0);
-  if (error) {
-    if (read) *read = 0;
-    return fail(error);
-  }
+  File *data = nullptr;
+  DWORD error = transfer_check(h, buffer, read, overlapped, false, &data);
+  record("read " + h.name, error == 0);
+  if (error) return fail(error);
   std::size_t left = h.position < data->bytes.size() ? data->bytes.size() - h.position : 0;
   std::size_t count = size < left ? size : left;
   std::memcpy(buffer, data->bytes.data() + h.position, count);
@@ -219,11 +222,8 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, 
   }
   Handle *h = file_handle("WriteFile", file);
   if (!h) return FALSE;
-  DWORD error = 0;
-  if (!buffer || !written || overlapped) error = ERROR_INVALID_PARAMETER;
-  if (!error && !grants_write(h->access)) error = ERROR_ACCESS_DENIED;
-  File *data = error ? nullptr : file_of(*h);
-  if (!error && !data) error = ERROR_FILE_NOT_FOUND;
+  File *data = nullptr;
+  DWORD error = transfer_check(*h, buffer, written, overlapped, true, &data);
   // A write that does not fit the volume writes nothing (NTFS, FAT and
   // Wine alike fail it whole with the count 0).
   if (!error) {
@@ -231,7 +231,6 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, 
     const std::size_t grows = end > data->bytes.size() ? end - data->bytes.size() : 0;
     if (grows > free_space(data->path)) error = ERROR_DISK_FULL;
   }
-  if (written) *written = 0;
   if (!error && !disk_changed()) error = ERROR_NOT_READY;
   record("write " + h->name, error == 0);
   if (error) return fail(error);

@@ -11,6 +11,9 @@
 // The libraries of the installation most tests update.
 const std::string T50_AVC = avc_in("C:\\T50");
 const std::string T50_API = api_in("C:\\T50");
+// The working files beside them.
+const std::string T50_NEW = file_in("C:\\T50", "TRVNEW.TMP");
+const std::string T50_OLD = file_in("C:\\T50", "TRVOLD.TMP");
 
 class UpdatePassTest : public MachineTest {
  protected:
@@ -100,18 +103,22 @@ TEST_F(UpdatePassTest, LaterFailureKeepsEarlierReplacement) {
 // from the payload's open handle, and takes its name only once its bytes are
 // on disk. Working files that a run cut short left behind are cleared first.
 TEST_F(UpdatePassTest, NewLibraryIsFlushedBesideTheOldOneBeforeItTakesItsName) {
-  const std::string payload_read = "read C:\\KIT\\" + AVC_PAYLOAD, fresh = "C:\\T50\\TRVNEW.TMP";
-  const std::vector<std::string> head = {
-      "attributes " + T50_AVC + " 0x80", "delete " + fresh, "create " + fresh,        payload_read, "write " + fresh,
-      payload_read /* the end */,        "time " + fresh,   "flush-buffers " + fresh,
-  };
+  const std::string payload_read = "read C:\\KIT\\" + AVC_PAYLOAD;
+  const std::vector<std::string> head = {"attributes " + T50_AVC + " 0x80",
+                                         "delete " + T50_NEW,
+                                         "create " + T50_NEW,
+                                         payload_read,
+                                         "write " + T50_NEW,
+                                         payload_read /* the end */,
+                                         "time " + T50_NEW,
+                                         "flush-buffers " + T50_NEW};
   std::vector<std::string> nt = head;
-  nt.insert(nt.end(), {"move " + fresh + " > " + T50_AVC, "attributes " + T50_AVC + " 0x80"});
+  nt.insert(nt.end(), {"move " + T50_NEW + " > " + T50_AVC, "attributes " + T50_AVC + " 0x80"});
   // Windows 9x: the library must be free, steps aside, and goes.
   std::vector<std::string> nine_x = head;
   nine_x.insert(nine_x.end(),
-                {"open " + T50_AVC, "delete C:\\T50\\TRVOLD.TMP", "move " + T50_AVC + " > C:\\T50\\TRVOLD.TMP",
-                 "move " + fresh + " > " + T50_AVC, "delete C:\\T50\\TRVOLD.TMP", "attributes " + T50_AVC + " 0x80"});
+                {"open " + T50_AVC, "delete " + T50_OLD, "move " + T50_AVC + " > " + T50_OLD,
+                 "move " + T50_NEW + " > " + T50_AVC, "delete " + T50_OLD, "attributes " + T50_AVC + " 0x80"});
   for (DWORD family : {VER_PLATFORM_WIN32_NT, VER_PLATFORM_WIN32_WINDOWS}) {
     sim::reset();
     sim::set_module_path(EXE);
@@ -120,14 +127,14 @@ TEST_F(UpdatePassTest, NewLibraryIsFlushedBesideTheOldOneBeforeItTakesItsName) {
     sim::put_file(KIT + AVC_PAYLOAD, "MZ new library", FILE_ATTRIBUTE_READONLY);
     sim::set_file_version(KIT + AVC_PAYLOAD, "2.0");
     install(TRAVEN_KEY, "C:\\T50", "1.0", "1.0");
-    sim::put_file(fresh, "left by a run cut short");
-    sim::put_file("C:\\T50\\TRVOLD.TMP", "left by a run cut short");
+    sim::put_file(T50_NEW, "left by a run cut short");
+    sim::put_file(T50_OLD, "left by a run cut short");
     EXPECT_EQ(PASS_REPLACED, pass("C:\\T50", 1)) << family;
     EXPECT_EQ(family == VER_PLATFORM_WIN32_NT ? nt : nine_x, replacement_of(T50_AVC)) << family;
     EXPECT_EQ("MZ new library", sim::bytes_of(T50_AVC));
     EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, sim::attributes_of(T50_AVC));
-    EXPECT_FALSE(sim::exists(fresh));
-    EXPECT_FALSE(sim::exists("C:\\T50\\TRVOLD.TMP"));
+    EXPECT_FALSE(sim::exists(T50_NEW));
+    EXPECT_FALSE(sim::exists(T50_OLD));
     EXPECT_EQ(0, sim::open_handles());
   }
 }
@@ -136,17 +143,16 @@ TEST_F(UpdatePassTest, NewLibraryIsFlushedBesideTheOldOneBeforeItTakesItsName) {
 // back (a file made there meanwhile), both working files stay, for the next
 // run to put the old library back: its bytes are never deleted.
 TEST_F(UpdatePassTest, ExchangeWhoseWayBackFailsKeepsBothWorkingFiles) {
-  const std::string old = "C:\\T50\\TRVOLD.TMP";
   sim::set_platform(VER_PLATFORM_WIN32_WINDOWS);
   put_kit("2.0", "2.0");
   install(TRAVEN_KEY, "C:\\T50", "1.0", "1.0");
   sim::on_call("MoveFileA", [&] {
-    if (!sim::exists(T50_AVC) && sim::exists(old)) sim::put_file(T50_AVC, "theirs");
+    if (!sim::exists(T50_AVC) && sim::exists(T50_OLD)) sim::put_file(T50_AVC, "theirs");
   });
   EXPECT_EQ(PASS_FAILED, pass("C:\\T50", 1));
   EXPECT_EQ(std::vector<std::string>{"Files in use. Please stop application using TRAVEN-60."}, box_texts());
-  EXPECT_EQ("MZ library 1.0", sim::bytes_of(old));
-  EXPECT_EQ(sim::bytes_of(KIT + AVC_PAYLOAD), sim::bytes_of("C:\\T50\\TRVNEW.TMP"));
+  EXPECT_EQ("MZ library 1.0", sim::bytes_of(T50_OLD));
+  EXPECT_EQ(sim::bytes_of(KIT + AVC_PAYLOAD), sim::bytes_of(T50_NEW));
 }
 
 // A library whose name is a link may lead to any file; it is left as it is.
@@ -173,9 +179,14 @@ TEST_F(UpdatePassTest, ReplacementThatCannotFinishLeavesTheOldLibraryWhole) {
     std::function<void()> arrange;
     std::string shows;  // a journal line that shows where it stopped
   };
-  const std::string fresh = "C:\\T50\\TRVNEW.TMP";
+  auto held_by_another = [](const std::string &path) {
+    return [=] {
+      sim::put_file(path, "theirs");
+      sim::hold(path, sim::Hold::exclusive);
+    };
+  };
   const Case cases[] = {
-      {"a full disk", ANY, [] { sim::set_free_space("C:\\T50", 1000); }, "write " + fresh + " failed"},
+      {"a full disk", ANY, [] { sim::set_free_space("C:\\T50", 1000); }, "write " + T50_NEW + " failed"},
       // NT refuses to rename over a loaded library, after the copy.
       {"a library in use", NT, [] { sim::hold(T50_AVC, sim::Hold::module); },
        "move C:\\T50\\TRVNEW.TMP > " + T50_AVC + " failed"},
@@ -186,35 +197,25 @@ TEST_F(UpdatePassTest, ReplacementThatCannotFinishLeavesTheOldLibraryWhole) {
        "open " + T50_AVC + " failed"},
       // Working names that are not free: another user's file held open, or
       // one made between the delete and the creation. Neither is touched.
-      {"a working file held open", ANY,
-       [=] {
-         sim::put_file(fresh, "theirs");
-         sim::hold(fresh, sim::Hold::exclusive);
-       },
-       "delete " + fresh + " failed"},
+      {"a working file held open", ANY, held_by_another(T50_NEW), "delete " + T50_NEW + " failed"},
       {"a working name taken meanwhile", ANY,
        [=] {
          sim::on_call("CreateFileA", [=] {
-           if (!sim::journal().empty() && sim::journal().back() == "delete " + fresh + " failed")
-             sim::put_file(fresh, "theirs");
+           if (!sim::journal().empty() && sim::journal().back() == "delete " + T50_NEW + " failed")
+             sim::put_file(T50_NEW, "theirs");
          });
        },
-       "create " + fresh + " failed"},
-      {"an old working file held open", NINE_X,
-       [] {
-         sim::put_file("C:\\T50\\TRVOLD.TMP", "theirs");
-         sim::hold("C:\\T50\\TRVOLD.TMP", sim::Hold::exclusive);
-       },
-       "delete C:\\T50\\TRVOLD.TMP failed"},
-      {"no write", ANY, [] { sim::fail_call(1, ERROR_ACCESS_DENIED, "WriteFile"); }, "delete " + fresh},
-      {"no time", ANY, [] { sim::fail_call(1, ERROR_ACCESS_DENIED, "SetFileTime"); }, "delete " + fresh},
-      {"no flush", ANY, [] { sim::fail_call(1, ERROR_NOT_READY, "FlushFileBuffers"); }, "delete " + fresh},
-      {"no rename", NT, [] { sim::fail_call(1, ERROR_ACCESS_DENIED, "MoveFileExA"); }, "delete " + fresh},
+       "create " + T50_NEW + " failed"},
+      {"an old working file held open", NINE_X, held_by_another(T50_OLD), "delete " + T50_OLD + " failed"},
+      {"no write", ANY, [] { sim::fail_call(1, ERROR_ACCESS_DENIED, "WriteFile"); }, "delete " + T50_NEW},
+      {"no time", ANY, [] { sim::fail_call(1, ERROR_ACCESS_DENIED, "SetFileTime"); }, "delete " + T50_NEW},
+      {"no flush", ANY, [] { sim::fail_call(1, ERROR_NOT_READY, "FlushFileBuffers"); }, "delete " + T50_NEW},
+      {"no rename", NT, [] { sim::fail_call(1, ERROR_ACCESS_DENIED, "MoveFileExA"); }, "delete " + T50_NEW},
       // The first MoveFileA is the look for a library put aside by a cut run.
-      {"no first rename", NINE_X, [] { sim::fail_call(2, ERROR_ACCESS_DENIED, "MoveFileA"); }, "delete " + fresh},
+      {"no first rename", NINE_X, [] { sim::fail_call(2, ERROR_ACCESS_DENIED, "MoveFileA"); }, "delete " + T50_NEW},
       // The new library cannot take the name: the old one goes back.
       {"no second rename", NINE_X, [] { sim::fail_call(3, ERROR_ACCESS_DENIED, "MoveFileA"); },
-       "move C:\\T50\\TRVOLD.TMP > " + T50_AVC},
+       "move " + T50_OLD + " > " + T50_AVC},
   };
   const std::string payload(4096, 'N');
   for (const Case &c : cases) {
@@ -307,7 +308,6 @@ TEST_F(UpdatePassTest, LibrariesInUseOnEachFamily) {
 // are all in place, leftovers go whether or not anything is replaced.
 TEST_F(UpdatePassTest, NextRunRepairsAnExchangeCutBetweenItsRenames) {
   const DWORD NT = VER_PLATFORM_WIN32_NT, NINE_X = VER_PLATFORM_WIN32_WINDOWS;
-  const std::string old = "C:\\T50\\TRVOLD.TMP", fresh = "C:\\T50\\TRVNEW.TMP";
   const std::string not_found = "The system cannot find the file specified.\r\n  \n\n[ " + T50_AVC + "  ]";
   struct {
     const char *what;
@@ -333,15 +333,15 @@ TEST_F(UpdatePassTest, NextRunRepairsAnExchangeCutBetweenItsRenames) {
     put_kit(c.library_missing ? "2.0" : "1.0", "1.0");
     install(c.key, "C:\\T50", "", "1.0");
     if (!c.library_missing) put_library(T50_AVC, "1.0");
-    put_library(old, "1.0");
-    put_library(fresh, "2.0");
-    if (c.old_held) sim::hold(old, sim::Hold::exclusive);
+    put_library(T50_OLD, "1.0");
+    put_library(T50_NEW, "2.0");
+    if (c.old_held) sim::hold(T50_OLD, sim::Hold::exclusive);
     run_updater();
     EXPECT_EQ(std::vector<std::string>{c.box}, box_texts()) << where;
     const std::string library = c.library_missing ? "MZ library 2.0" : "MZ library 1.0";
     EXPECT_EQ(c.replaced ? library : "", sim::bytes_of(T50_AVC)) << where;
-    EXPECT_NE(c.replaced, sim::exists(old)) << where;
-    EXPECT_NE(c.replaced, sim::exists(fresh)) << where;
+    EXPECT_NE(c.replaced, sim::exists(T50_OLD)) << where;
+    EXPECT_NE(c.replaced, sim::exists(T50_NEW)) << where;
   }
 }
 
