@@ -103,15 +103,11 @@ TEST_F(UpdatePassTest, LaterFailureKeepsEarlierReplacement) {
 // from the payload's open handle, and takes its name only once its bytes are
 // on disk. Working files that a run cut short left behind are cleared first.
 TEST_F(UpdatePassTest, NewLibraryIsFlushedBesideTheOldOneBeforeItTakesItsName) {
-  const std::string payload_read = "read C:\\KIT\\" + AVC_PAYLOAD;
-  const std::vector<std::string> head = {"attributes " + T50_AVC + " 0x80",
-                                         "delete " + T50_NEW,
-                                         "create " + T50_NEW,
-                                         payload_read,
-                                         "write " + T50_NEW,
-                                         payload_read /* the end */,
-                                         "time " + T50_NEW,
-                                         "flush-buffers " + T50_NEW};
+  const std::string payload_read = "read C:\\KIT\\" + AVC_PAYLOAD, &fresh = T50_NEW;
+  const std::vector<std::string> head = {
+      "attributes " + T50_AVC + " 0x80", "delete " + fresh, "create " + fresh,        payload_read, "write " + fresh,
+      payload_read /* the end */,        "time " + fresh,   "flush-buffers " + fresh,
+  };
   std::vector<std::string> nt = head;
   nt.insert(nt.end(), {"move " + T50_NEW + " > " + T50_AVC, "attributes " + T50_AVC + " 0x80"});
   // Windows 9x: the library must be free, steps aside, and goes.
