@@ -50,14 +50,18 @@ static HANDLE create_working_file(LPCSTR path, int nt) {
   return CreateFileA(path, GENERIC_WRITE, 0, 0, CREATE_NEW, flags, 0);
 }
 
-// The payload's bytes into the working file, hashed on the way when a digest
-// is given, then the payload's last-write time, as a copy keeps it, and the
-// flush: a rename can reach the disk before the data, and a power cut would
-// then leave a library of the right size full of zeros. The time goes on
-// before the flush, so that the flush does not date the file anew.
-static int write_copy(HANDLE payload, const BYTE *digest, HANDLE file, DWORD *payload_error) {
+// The payload's bytes from its start, hashed on the way when a digest is
+// given, into the working file when one is given. The hold serves every
+// installation and the clean-up, so each read begins by going back to the
+// start.
+static int read_payload(HANDLE payload, const BYTE *digest, HANDLE file, DWORD *payload_error) {
   Sha256 hash;
   sha256_begin(&hash);
+  SetLastError(0);
+  if (SetFilePointer(payload, 0, 0, FILE_BEGIN) == INVALID_SET_FILE_POINTER && GetLastError()) {
+    *payload_error = failure_reason();
+    return 0;
+  }
   for (;;) {
     DWORD got = 0;
     if (!ReadFile(payload, g_chunk, COPY_CHUNK, &got, 0)) {
@@ -72,12 +76,27 @@ static int write_copy(HANDLE payload, const BYTE *digest, HANDLE file, DWORD *pa
       return 0;
     }
     DWORD put = 0;
-    if (!WriteFile(file, g_chunk, got, &put, 0) || put != got) return 0;
+    if (file && (!WriteFile(file, g_chunk, got, &put, 0) || put != got)) return 0;
   }
   if (digest && !digest_matches(&hash, digest)) {
     *payload_error = ERROR_FILE_CORRUPT;
     return 0;
   }
+  return 1;
+}
+
+int payload_has_digest(HANDLE payload, const BYTE *digest) {
+  DWORD error = 0;
+  return read_payload(payload, digest, 0, &error);
+}
+
+// The payload's bytes into the working file, then the payload's last-write
+// time, as a copy keeps it, and the flush: a rename can reach the disk before
+// the data, and a power cut would then leave a library of the right size full
+// of zeros. The time goes on before the flush, so that the flush does not
+// date the file anew.
+static int write_copy(HANDLE payload, const BYTE *digest, HANDLE file, DWORD *payload_error) {
+  if (!read_payload(payload, digest, file, payload_error)) return 0;
   FILETIME written;
   return GetFileTime(payload, 0, 0, &written) && SetFileTime(file, 0, 0, &written) && FlushFileBuffers(file);
 }

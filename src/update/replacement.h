@@ -4,8 +4,8 @@
 #include "platform/platform.h"
 
 // Replaces the library at target, which lies in install_directory, with the
-// bytes read through payload: a handle open for reading at the file's start
-// that nobody may write while it is held. With a digest (a release build)
+// bytes read through payload, from its start: a handle open for reading that
+// nobody may write while it is held. With a digest (a release build)
 // the bytes must hash to it. At every moment the library's name holds either
 // its old bytes or the payload's, whole: the copy is written beside the
 // library into a working file made for it, flushed to disk, and only then
@@ -15,6 +15,9 @@
 // (ERROR_FILE_CORRUPT), or 0 when the library could not be replaced (it is
 // in use, the disk is full, a working name is taken, a step failed).
 int replace_library(HANDLE payload, const BYTE *digest, LPCSTR target, LPCSTR install_directory, DWORD *payload_error);
+
+// 1 when the bytes read through payload, from its start, have the digest.
+int payload_has_digest(HANDLE payload, const BYTE *digest);
 
 // Before the library at target is looked at. A run cut between the two
 // renames of the 9x exchange left its name empty, the old library under a

@@ -6,6 +6,7 @@
 #include "kit/own_path.h"
 #include "machine_fixture.h"
 #include "run/run.h"
+#include "update/payload_holds.h"
 
 class CleanupTest : public MachineTest {
  protected:
@@ -16,6 +17,14 @@ class CleanupTest : public MachineTest {
   }
   static bool kit_left() {
     return sim::exists(EXE) || sim::exists(KIT + API_PAYLOAD) || sim::exists(KIT + AVC_PAYLOAD);
+  }
+  // The clean-up as the run does it: the payloads held at the start.
+  static int remove_kit() {
+    HeldPayload payloads[MAX_PAIRS];
+    hold_payloads(INSTANCE, payloads);
+    int removed = remove_self(payloads);
+    release_payloads(payloads);
+    return removed;
   }
   static void use_9x() { sim::set_platform(VER_PLATFORM_WIN32_WINDOWS); }
   static void put_wininit(const std::string &text) { sim::put_file("C:\\WINDOWS\\WinInit.ini", text); }
@@ -34,7 +43,7 @@ class CleanupTest : public MachineTest {
 };
 
 TEST_F(CleanupTest, NtSchedulesTheRunningExecutableAndDeletesThePayloads) {
-  EXPECT_EQ(1, remove_self());
+  EXPECT_EQ(1, remove_kit());
   EXPECT_EQ(std::vector<std::string>{EXE}, sim::pending_deletions());
   EXPECT_FALSE(sim::exists(KIT + AVC_PAYLOAD));
   EXPECT_FALSE(sim::exists(KIT + API_PAYLOAD));
@@ -46,7 +55,7 @@ TEST_F(CleanupTest, NtSchedulesTheRunningExecutableAndDeletesThePayloads) {
 TEST_F(CleanupTest, NineXWritesOneNulLineForTheRunningExecutable) {
   use_9x();
   sim::put_file(KIT + API_PAYLOAD, "read-only", FILE_ATTRIBUTE_READONLY);
-  remove_self();
+  remove_kit();
   EXPECT_TRUE(sim::pending_deletions().empty());
   EXPECT_EQ(std::vector<std::string>{"Nul=C:\\KIT\\TRV60U~1.EXE"}, sim::wininit_section("Rename"));
   EXPECT_FALSE(sim::exists(KIT + API_PAYLOAD));
@@ -74,7 +83,7 @@ TEST_F(CleanupTest, NineXSchedulesNothingWithoutAShortForm) {
   use_9x();
   put_wininit("[Rename]\r\na=b\r\n");
   sim::fail_call(1, ERROR_ACCESS_DENIED, "GetShortPathNameA");
-  remove_self();
+  remove_kit();
   EXPECT_EQ("GetShortPathNameA", sim::failed_call());
   EXPECT_EQ(std::vector<std::string>{"a=b"}, sim::wininit_section("Rename"));
   EXPECT_FALSE(journal_has("write-section C:\\WINDOWS\\WinInit.ini [Rename]"));
@@ -188,7 +197,7 @@ TEST_F(CleanupTest, NameThatWindowsWouldRewriteIsNeverDeletedNorScheduled) {
       sim::hold(c.own_path, sim::Hold::module);
       sim::put_file(c.neighbour, "somebody else's file");
       record_own_path(INSTANCE);
-      remove_self();
+      remove_kit();
       sim::restart();
       EXPECT_EQ("somebody else's file", sim::bytes_of(c.neighbour)) << family << " " << c.own_path;
       EXPECT_TRUE(sim::exists(c.own_path)) << family << " " << c.own_path;
@@ -218,7 +227,7 @@ TEST_F(CleanupTest, NineXLineThatWouldNotReadBackIsNeverWritten) {
 
 TEST_F(CleanupTest, NothingIsRemovedWithoutThePlatformVersion) {
   sim::fail_version_query();
-  EXPECT_EQ(0, remove_self());
+  EXPECT_EQ(0, remove_kit());
   EXPECT_TRUE(sim::exists(EXE) && sim::exists(KIT + API_PAYLOAD) && sim::exists(KIT + AVC_PAYLOAD));
   EXPECT_TRUE(sim::pending_deletions().empty());
 }

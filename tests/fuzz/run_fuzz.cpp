@@ -324,7 +324,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (binding) {
     for (int pair = 0; pair < 2; ++pair) digests[pair] = digest_of(sim::bytes_of(kit + PAYLOADS[pair]));
     if (binding == 2) digests[in.pick(2)][in.pick(SHA256_SIZE)] ^= 1;
-    sim::set_resource(10, "#1", digests[0] + digests[1]);
+    std::string records;
+    for (int pair = 0; pair < 2; ++pair) {
+      std::string version;
+      files.version_of(sim::bytes_of(kit + PAYLOADS[pair]), version);
+      if (version.size() >= VERSION_CAPACITY) version.clear();
+      records += digests[pair] + version + std::string(VERSION_CAPACITY - version.size(), '\0');
+    }
+    sim::set_resource(10, "#1", records);
   }
 
   // What the updater may name: its own path as recorded (the built-in

@@ -83,10 +83,10 @@ TEST(Sha256, MessagesOf4GBAreRefused) {
 
 class PayloadDigestTest : public MachineTest {
  protected:
-  // The executable as a release builds it: the digests of the payloads as
+  // The executable as a release builds it: the records of the payloads as
   // they lie in the kit now, in payload table order.
   static std::string digests() {
-    return digest_of(sim::bytes_of(KIT + AVC_PAYLOAD)) + digest_of(sim::bytes_of(KIT + API_PAYLOAD));
+    return record_of(sim::bytes_of(KIT + AVC_PAYLOAD), "2.0") + record_of(sim::bytes_of(KIT + API_PAYLOAD), "2.0");
   }
   static void bind_payloads() { sim::set_resource(10, "#1", digests()); }
   static int run_updater() {
@@ -141,7 +141,7 @@ TEST_F(PayloadDigestTest, PayloadChangedByOneByteIsRefusedAsCorrupt) {
   bytes[3] ^= 1;
   ASSERT_TRUE(sim::tamper(KIT + API_PAYLOAD, bytes));
   sim::set_file_version(KIT + API_PAYLOAD, "2.0");
-  EXPECT_EQ(PASS_FAILED, update_product(INSTANCE, "C:\\T50", 1));
+  EXPECT_EQ(PASS_FAILED, pass_with_kit("C:\\T50", 1));
   EXPECT_EQ(std::vector<std::string>{"The file or directory is corrupted and unreadable.\r\n  \n\n[ C:\\KIT\\" +
                                      API_PAYLOAD + "  ]"},
             box_texts());
@@ -155,15 +155,15 @@ TEST_F(PayloadDigestTest, DigestsAreBoundInPayloadTableOrder) {
   // Swapped digests refuse the first payload; digests that stop short
   // refuse the payload whose digest is missing.
   const std::string both = digests();
-  sim::set_resource(10, "#1", both.substr(SHA256_SIZE) + both.substr(0, SHA256_SIZE));
-  EXPECT_EQ(PASS_FAILED, update_product(INSTANCE, "C:\\T50", 1));
+  sim::set_resource(10, "#1", both.substr(PAYLOAD_RECORD_SIZE) + both.substr(0, PAYLOAD_RECORD_SIZE));
+  EXPECT_EQ(PASS_FAILED, pass_with_kit("C:\\T50", 1));
   EXPECT_EQ(std::vector<std::string>{"The file or directory is corrupted and unreadable.\r\n  \n\n[ C:\\KIT\\" +
                                      AVC_PAYLOAD + "  ]"},
             box_texts());
 
   sim::reset();
   SetUp();
-  sim::set_resource(10, "#1", both.substr(0, 2 * SHA256_SIZE - 1));
+  sim::set_resource(10, "#1", both.substr(0, 2 * PAYLOAD_RECORD_SIZE - 1));
   run_updater();
   EXPECT_EQ(std::vector<std::string>{"The file or directory is corrupted and unreadable.\r\n  \n\n[ C:\\KIT\\" +
                                      API_PAYLOAD + "  ]"},
