@@ -272,3 +272,45 @@ TEST_F(CleanupTest, WithoutTheSwitchNothingIsRemoved) {
   sim::restart();
   EXPECT_TRUE(sim::exists(EXE) && sim::exists(KIT + API_PAYLOAD) && sim::exists(KIT + AVC_PAYLOAD));
 }
+
+// While the last box waits, the kit's folder is made to lead elsewhere (a
+// junction pointed at another folder), to read-only files of the kit's
+// names. The clean-up deletes the files the run began with, a read-only one
+// too, through its holds: through SetFileInformationByHandle on Vista and
+// later, NTDLL before; the files the names lead to now keep their bytes and
+// their attributes, and only the executable is left to the restart.
+TEST_F(CleanupTest, NtKitRepointedWhileTheBoxWaitsLosesOnlyItsOwnFiles) {
+  for (DWORD major : {4u, 5u, 6u}) {
+    sim::reset();
+    sim::set_nt_version(major, 0);
+    SetUp();
+    sim::put_file(KIT + AVC_PAYLOAD, "read-only payload", FILE_ATTRIBUTE_READONLY);
+    sim::on_call("MessageBoxA", [] {
+      for (const std::string &name : {UPDATER, AVC_PAYLOAD, API_PAYLOAD}) {
+        sim::relink(KIT + name, "somebody else's");
+        sim::put_file(KIT + name, "somebody else's", FILE_ATTRIBUTE_READONLY);
+      }
+    });
+    run_with("/d");
+    ASSERT_EQ(1u, sim::boxes().size());
+    for (const std::string &name : {UPDATER, AVC_PAYLOAD, API_PAYLOAD}) {
+      EXPECT_EQ("somebody else's", sim::bytes_of(KIT + name)) << major;
+      EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY), sim::attributes_of(KIT + name)) << major;
+    }
+    EXPECT_TRUE(journal_has("delete-through C:\\KIT\\" + AVC_PAYLOAD)) << major;
+    EXPECT_TRUE(journal_has("delete-through C:\\KIT\\" + API_PAYLOAD)) << major;
+    EXPECT_EQ(std::vector<std::string>{EXE}, sim::pending_deletions());
+    EXPECT_EQ(0, sim::open_handles());
+  }
+}
+
+// A payload that a program has loaded cannot go at once on NT either: it is
+// left to the restart. One that was never there is not scheduled.
+TEST_F(CleanupTest, NtPayloadInUseGoesAtTheRestart) {
+  sim::hold(KIT + AVC_PAYLOAD, sim::Hold::module);
+  ASSERT_TRUE(DeleteFileA((KIT + API_PAYLOAD).c_str()));
+  EXPECT_EQ(1, remove_kit());
+  EXPECT_EQ((std::vector<std::string>{EXE, KIT + AVC_PAYLOAD}), sim::pending_deletions());
+  sim::restart();
+  EXPECT_FALSE(kit_left());
+}

@@ -220,3 +220,41 @@ TEST_F(PayloadDigestTest, PayloadThatCannotBeReadIsReportedWithTheReason) {
   EXPECT_EQ("MZ library 1.0", sim::bytes_of(avc_in("C:\\T50")));
   EXPECT_EQ(0, sim::open_handles());
 }
+
+// A payload's name leads to another file from the start (a junction planted
+// before the run): in a release it is neither installed nor deleted, whether
+// a pass reads it or the clean-up has to hash it; its partner, which has its
+// digest, goes.
+TEST_F(PayloadDigestTest, ReleaseDeletesNoPayloadWithoutItsDigest) {
+  for (bool installed : {true, false}) {
+    sim::reset();
+    SetUp();
+    bind_payloads();
+    if (!installed) sim::set_string(TRAVEN_KEY, "Path", "");
+    sim::put_file(KIT + AVC_PAYLOAD, "somebody else's file");
+    sim::set_file_version(KIT + AVC_PAYLOAD, "2.0");
+    char tail[] = "/d";
+    run(INSTANCE, 0, tail, SW_SHOWDEFAULT);
+    EXPECT_EQ("somebody else's file", sim::bytes_of(KIT + AVC_PAYLOAD)) << installed;
+    EXPECT_EQ("MZ library 1.0", sim::bytes_of(avc_in("C:\\T50"))) << installed;
+    EXPECT_FALSE(sim::exists(KIT + API_PAYLOAD)) << installed;
+  }
+}
+
+// The payload's version read by name could be another file's (an
+// opportunistic lock tells when to swap the folder): a release decides by
+// the version it carries, and an older payload never replaces a newer
+// library.
+TEST_F(PayloadDigestTest, ReleaseDecidesByTheVersionItCarries) {
+  bind_payloads();
+  install(TRAVEN_KEY, "C:\\T50", "3.0", "3.0");
+  sim::on_call("GetFileVersionInfoA", [] {
+    for (const std::string &name : {AVC_PAYLOAD, API_PAYLOAD}) {
+      sim::relink(KIT + name, "MZ decoy");
+      sim::set_file_version(KIT + name, "9.0");
+    }
+  });
+  run_updater();
+  EXPECT_EQ(std::vector<std::string>{"Newer version exist."}, box_texts());
+  EXPECT_EQ("MZ library 3.0", sim::bytes_of(avc_in("C:\\T50")));
+}
