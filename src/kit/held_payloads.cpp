@@ -6,3 +6,9 @@ void release_payloads(HeldPayload *payloads) {
     payloads[i].file = INVALID_HANDLE_VALUE;
   }
 }
+
+int kit_still_needed(const HeldPayload *payloads) {
+  for (int i = 0; i < MAX_PAIRS; ++i)
+    if (payloads[i].set_aside) return 1;
+  return 0;
+}

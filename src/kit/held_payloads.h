@@ -18,9 +18,14 @@ struct HeldPayload {
                        // release's whose bytes had their digest through file
   BYTE bound;          // the executable's record of it could be read
   const BYTE *digest;  // a release's: the SHA-256 its bytes must have
+  BYTE set_aside;      // its library was left set aside by an exchange whose
+                       // way back failed: the kit's next run puts it back
   BYTE has_version;
   char version[VERSION_CAPACITY];  // the FileVersion that decides
 };
 
 // Closes every hold still open; a payload marked for deletion goes now.
 void release_payloads(HeldPayload *payloads);
+
+// 1 when a library waits, set aside, for the kit's next run.
+int kit_still_needed(const HeldPayload *payloads);

@@ -91,7 +91,9 @@ int run(HINSTANCE instance, HINSTANCE, LPSTR tail, int) {
   HeldPayload payloads[MAX_PAIRS];
   hold_payloads(instance, payloads);
   update_installations(instance, payloads);
-  if (remove) {
+  // A library set aside would be lost for good without the kit that puts
+  // it back.
+  if (remove && !kit_still_needed(payloads)) {
     check_unread_payloads(payloads);
     remove_self(payloads);
   }

@@ -25,9 +25,7 @@ static void report_payload(int index, DWORD error) {
 // say, is shown as the reporting pass shows it, and fails the pass.
 enum Target { TARGET_PRESENT, TARGET_MISSING, TARGET_FAILED };
 
-static Target locate_target(LPSTR path, LPCSTR install_directory, LPCSTR name, BYTE report) {
-  join_target_path(path, WHOLE_PATH_CAPACITY, install_directory, name);
-  restore_cut_exchange(path, install_directory);
+static Target check_target(LPCSTR path, BYTE report) {
   DWORD error = open_failure(path);
   if (!error) return TARGET_PRESENT;
   int missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_FILENAME_EXCED_RANGE;
@@ -36,25 +34,45 @@ static Target locate_target(LPSTR path, LPCSTR install_directory, LPCSTR name, B
   return TARGET_FAILED;
 }
 
+// Each library's path and its working files', built once a pass, whole; the
+// presence check refuses a library path that does not fit MAX_PATH (a cut
+// path names another file) and names it whole. Static rather than on the
+// stack, where frames stay under 4 KB; a zero-filled static costs the file
+// nothing.
+static LibraryPaths g_libraries[MAX_PAIRS];
+
+static int locate_libraries(LPCSTR install_directory) {
+  int pairs = 0;
+  for (; pairs < MAX_PAIRS && PAYLOAD_NAMES[pairs][0] && TARGET_NAMES[pairs][0]; ++pairs) {
+    LibraryPaths *paths = &g_libraries[pairs];
+    bytes_zero(paths, sizeof *paths);
+    join_target_path(paths->library, WHOLE_PATH_CAPACITY, install_directory, TARGET_NAMES[pairs]);
+    place_working_files(paths, pairs);
+  }
+  return pairs;
+}
+
 // 1 when the target was replaced, 0 when it was not newer, -1 on a
 // failure already shown. The payload's bytes are read through its hold
 // alone, and its version was taken when the hold was.
-static int replace_if_newer(HINSTANCE instance, HeldPayload *payload, int index, LPCSTR target,
-                            LPCSTR install_directory) {
+static int replace_if_newer(HINSTANCE instance, HeldPayload *payload, int index, const LibraryPaths *paths) {
   char target_version[VERSION_CAPACITY];
   bytes_zero(target_version, VERSION_CAPACITY);
-  int target_read = read_file_version(target, target_version, VERSION_CAPACITY);
+  int target_read = read_file_version(paths->library, target_version, VERSION_CAPACITY);
   if (!payload->has_version || !target_read) {
     show_catalogue_message(instance, MSG_NO_VERSION_INFO);
     return -1;
   }
   if (!is_newer(payload->version, target_version)) return 0;
   DWORD payload_error;
-  if (replace_library(payload->file, payload->digest, target, install_directory, &payload_error)) {
+  Replacement placed = replace_library(payload->file, payload->digest, paths, &payload_error);
+  if (placed == LIBRARY_REPLACED) {
     // A release's bytes have now had their digest through the hold.
     payload->removable = 1;
     return 1;
   }
+  // The kit is what puts a library set aside back, at its next run.
+  if (placed == LIBRARY_SET_ASIDE) payload->set_aside = 1;
   if (payload_error)
     report_payload(index, payload_error);
   else
@@ -64,14 +82,14 @@ static int replace_if_newer(HINSTANCE instance, HeldPayload *payload, int index,
 
 PassResult update_product(HINSTANCE instance, HeldPayload *payloads, LPCSTR install_directory,
                           BYTE report_missing_targets) {
+  const int pairs = locate_libraries(install_directory);
+  for (int i = 0; i < pairs; ++i) repair_set_aside(&g_libraries[i]);
   int replaced = 0;
-  for (int i = 0; i < MAX_PAIRS && PAYLOAD_NAMES[i][0] && TARGET_NAMES[i][0]; ++i) {
-    char target[WHOLE_PATH_CAPACITY];
-    bytes_zero(target, WHOLE_PATH_CAPACITY);
+  for (int i = 0; i < pairs; ++i) {
     HeldPayload *payload = &payloads[i];
     // Both are looked at first, so that a missing payload is reported even
     // when its library is missing too.
-    Target target_found = locate_target(target, install_directory, TARGET_NAMES[i], report_missing_targets);
+    Target target_found = check_target(g_libraries[i].library, report_missing_targets);
     if (payload->failure) report_payload(i, payload->failure);
     if (target_found == TARGET_FAILED) return PASS_FAILED;
     // A quiet pass that already replaced a library says so, rather than
@@ -84,11 +102,11 @@ PassResult update_product(HINSTANCE instance, HeldPayload *payloads, LPCSTR inst
       report_payload(i, ERROR_FILE_CORRUPT);
       return PASS_FAILED;
     }
-    int outcome = replace_if_newer(instance, payload, i, target, install_directory);
+    int outcome = replace_if_newer(instance, payload, i, &g_libraries[i]);
     if (outcome < 0) return PASS_FAILED;
     replaced += outcome;
   }
-  // Every library is in place: what a run cut short left beside them goes.
-  clear_working_files(install_directory);
+  // Every library is in place: a copy a run cut short left beside them goes.
+  if (pairs > 0) clear_working_file(&g_libraries[0]);
   return replaced ? PASS_REPLACED : PASS_UP_TO_DATE;
 }
