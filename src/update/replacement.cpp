@@ -201,10 +201,12 @@ Replacement replace_library(HANDLE payload, const BYTE *digest, const LibraryPat
 
 // Only the 9x exchange ever sets a library aside, and Windows 9x knows no
 // links: a set-aside name on the NT family is not the updater's, and is
-// never touched. On 9x it can be nothing but a plain file, and whoever
-// could have made it there could have made the library itself.
+// never touched, nor where the family is not known. On 9x it can be nothing
+// but a plain file, and whoever could have made it there could have made the
+// library itself.
 void repair_set_aside(const LibraryPaths *paths) {
-  if (nt_family() || !paths->aside[0]) return;
+  DWORD family;
+  if (!platform_family(&family) || family == VER_PLATFORM_WIN32_NT || !paths->aside[0]) return;
   // A rename never goes over an existing name: a library in place stays,
   // and its old copy goes.
   if (MoveFileA(paths->aside, paths->library)) return;
