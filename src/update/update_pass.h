@@ -13,9 +13,13 @@ enum PassResult {
 };
 
 // Walks the payload table in order, at most MAX_PAIRS pairs, until the
-// first empty name, with the payloads the run holds (payload_holds.h). For
-// each pair:
-//   1. builds the library's path in the installation once;
+// first empty name, with the payloads the run holds (payload_holds.h):
+//   0. builds each library's path in the installation and its working
+//      files' beside it, once; on 9x, puts back a library that a cut
+//      exchange left set aside, and removes a copy set aside whose library
+//      is in place (replacement.h);
+// then for each pair:
+//   1. (the paths are built);
 //   2. checks that it can be opened (quiet unless report_missing_targets),
 //      and shows why the payload could not be held when it was not; both
 //      happen before either result is looked at;

@@ -240,6 +240,8 @@ TEST_F(UpdatePassTest, ReplacementThatCannotFinishLeavesTheOldLibraryWhole) {
         sim::put_file(KIT + AVC_PAYLOAD, payload);
         sim::set_file_version(KIT + AVC_PAYLOAD, "2.0");
         install(report ? TRAVEN_KEY : ZEL_KEY, "C:\\T50", "1.0", "1.0");
+        sim::put_file(T50_AVC, "MZ library 1.0", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+        sim::set_file_version(T50_AVC, "1.0");
         // Every file with the head of its bytes, but for another user's.
         auto listing = [] {
           std::vector<std::string> files;
@@ -254,6 +256,7 @@ TEST_F(UpdatePassTest, ReplacementThatCannotFinishLeavesTheOldLibraryWhole) {
             << where;
         EXPECT_TRUE(journal_has(c.shows)) << where;
         EXPECT_EQ(files, listing()) << where;
+        EXPECT_EQ(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN, sim::attributes_of(T50_AVC)) << where;
         for (const char *name : {"TRVNEW.TMP", "TRVOLD1.TMP"})
           EXPECT_TRUE(!sim::exists(file_in("C:\\T50", name)) || sim::bytes_of(file_in("C:\\T50", name)) == "theirs")
               << where;
