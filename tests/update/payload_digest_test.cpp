@@ -70,6 +70,20 @@ TEST(Sha256, LengthsAroundTheBlockEnd) {
   }
 }
 
+// Whole blocks are compressed where they lie: only the bytes of a block
+// begun or left unfinished pass through the hash's own block.
+TEST(Sha256, WholeBlocksAreNotCopied) {
+  Sha256 hash;
+  sha256_begin(&hash);
+  const BYTE bytes[2 * SHA256_BLOCK] = {1};
+  std::fill(hash.block, hash.block + SHA256_BLOCK, 0xA5);
+  EXPECT_EQ(1, sha256_add(&hash, bytes, 2 * SHA256_BLOCK));
+  EXPECT_EQ(std::vector<BYTE>(SHA256_BLOCK, 0xA5), std::vector<BYTE>(hash.block, hash.block + SHA256_BLOCK));
+  EXPECT_EQ(1, sha256_add(&hash, bytes, 1));
+  EXPECT_EQ(1, hash.block[0]);
+  EXPECT_EQ(0xA5, hash.block[1]);
+}
+
 TEST(Sha256, MessagesOf4GBAreRefused) {
   Sha256 hash;
   sha256_begin(&hash);
