@@ -70,6 +70,32 @@ TEST(Sha256, LengthsAroundTheBlockEnd) {
   }
 }
 
+// Whole blocks are compressed where they lie: only the bytes of a block
+// begun or left unfinished pass through the hash's own block.
+TEST(Sha256, WholeBlocksAreNotCopied) {
+  Sha256 hash;
+  sha256_begin(&hash);
+  const BYTE bytes[2 * SHA256_BLOCK] = {1};
+  std::fill(hash.block, hash.block + SHA256_BLOCK, 0xA5);
+  EXPECT_EQ(1, sha256_add(&hash, bytes, 2 * SHA256_BLOCK));
+  EXPECT_EQ(std::vector<BYTE>(SHA256_BLOCK, 0xA5), std::vector<BYTE>(hash.block, hash.block + SHA256_BLOCK));
+  EXPECT_EQ(1, sha256_add(&hash, bytes, 1));
+  EXPECT_EQ(1, hash.block[0]);
+  EXPECT_EQ(0xA5, hash.block[1]);
+}
+
+// The length in bits takes 64 bits from 512 MB on. Expected: the padding
+// block for 0xFFFFFFC0 bytes compressed from the initial state, by a
+// separate implementation (hashlib cannot start from a given length).
+TEST(Sha256, LengthsFrom512MBFillTheHighWord) {
+  Sha256 hash;
+  sha256_begin(&hash);
+  hash.length = 0xFFFFFFC0u;  // as if that much had been added
+  BYTE digest[SHA256_SIZE];
+  sha256_end(&hash, digest);
+  EXPECT_EQ("a2f5858942e3e6b99ae2bc5b4434e2bdb4b1fa1389e0ede82d8333a94d852b8b", hex(digest, SHA256_SIZE));
+}
+
 TEST(Sha256, MessagesOf4GBAreRefused) {
   Sha256 hash;
   sha256_begin(&hash);
