@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "kit_names.h"
+#include "platform/system_library.h"
 #include "simwin/machine.h"
 
 inline HINSTANCE const INSTANCE = reinterpret_cast<HINSTANCE>(0x400000);
@@ -27,7 +28,13 @@ inline std::string api_in(const std::string &directory) { return file_in(directo
 
 class MachineTest : public ::testing::Test {
  protected:
-  void SetUp() override { sim::reset(); }
+  // USER32's functions are taken as the updater takes them at start-up,
+  // on a machine of their own.
+  void SetUp() override {
+    sim::reset();
+    take_user_functions();
+    sim::reset();
+  }
   void TearDown() override {
     EXPECT_TRUE(sim::faults().empty()) << sim::faults().front();
     EXPECT_EQ(0, sim::open_keys());

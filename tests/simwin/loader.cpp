@@ -1,7 +1,9 @@
-// Libraries: the system directory, VERSION.DLL with its three exports, the
-// libraries a message box brings in, and the KERNEL32 functions that some
-// systems lack.
+// Libraries: the system directory, VERSION.DLL with its three exports,
+// USER32 with its two, the libraries USER32 and a message box bring in,
+// activation contexts, and the KERNEL32 functions that some systems lack.
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 #include "state.h"
 
@@ -12,6 +14,13 @@ namespace {
 HMODULE const VERSION_MODULE = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x77C00000));
 HMODULE const KERNEL32_MODULE = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x7B600000));
 HMODULE const BOX_MODULE = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x70000000));  // any of the box's
+HMODULE const USER32_MODULE = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x77D00000));
+const DWORD DETAILED_INFORMATION = 2;  // ActivationContextDetailedInformation
+const DWORD PATH_TYPE_WIN32_FILE = 2;
+// The folder of the system's Common Controls 6 under WinSxS, and so under a
+// .local folder.
+const char COMMON_CONTROLS[] =
+    "x86_microsoft.windows.common-controls_6595b64144ccf1df_6.0.7601.17514_none_41e6975e2bd6f2b2";
 
 struct Export {
   const char *name;
@@ -35,6 +44,12 @@ const Export KERNEL32_EXPORTS[] = {
     {"FormatMessageW", as_export(&FormatMessageW)},
     {"SetDllDirectoryA", as_export(&SetDllDirectoryA)},
     {"SetDefaultDllDirectories", as_export(&SetDefaultDllDirectories)},
+    {"QueryActCtxW", as_export(&QueryActCtxW)},
+};
+
+const Export USER32_EXPORTS[] = {
+    {"MessageBoxA", as_export(&MessageBoxA)},
+    {"LoadStringA", as_export(&LoadStringA)},
 };
 
 std::string version_library_path() { return system_directory() + "\\VERSION.DLL"; }
@@ -47,7 +62,7 @@ bool nt_from(DWORD major, DWORD minor) {
 bool kernel_exports(const std::string &name) {
   const Machine &m = machine();
   if (m.missing_exports.count(name)) return false;
-  if (name == "SetDllDirectoryA") return nt_from(5, 1);
+  if (name == "SetDllDirectoryA" || name == "QueryActCtxW") return nt_from(5, 1);
   if (name == "SetDefaultDllDirectories")
     return m.default_dll_directories < 0 ? nt_from(6, 2) : m.default_dll_directories;
   return true;
@@ -61,43 +76,97 @@ FARPROC find_export(const Export *table, std::size_t count, LPCSTR name, bool ex
 }
 
 std::string base_name(const std::string &path) { return path.substr(path.find_last_of("\\/") + 1); }
+std::string program_folder() { return machine().module_path.substr(0, machine().module_path.find_last_of('\\') + 1); }
 
-// The system directory's libraries that a box brings in, and what each
-// imports: Vista and 7's uxtheme.dll dwmapi.dll, Wine's msimg32.dll too.
-bool box_library(const std::string &name, std::vector<std::string> &imports) {
+// The system directory's libraries that USER32 and a box bring in, from the
+// version each is there, and what each imports: uxtheme.dll USER32 and
+// msimg32.dll (Wine's), and from 6.0 on dwmapi.dll; lpk.dll usp10.dll and
+// USER32; usp10.dll USER32. USER32.DLL is every system's.
+bool system_library(const std::string &name, std::vector<std::string> &imports) {
   const std::string lower = lower_ascii(name);
   imports.clear();
-  if (lower == "uxtheme.dll") imports = {"msimg32.dll"};
+  if (lower == "uxtheme.dll") imports = {"user32.dll", "msimg32.dll"};
   if (lower == "uxtheme.dll" && nt_from(6, 0)) imports.push_back("dwmapi.dll");
+  if (lower == "lpk.dll") imports = {"usp10.dll", "user32.dll"};
+  if (lower == "usp10.dll") imports = {"user32.dll"};
   return (lower == "uxtheme.dll" && nt_from(5, 1)) || (lower == "dwmapi.dll" && nt_from(6, 0)) ||
-         (lower == "msimg32.dll" && nt_from(5, 0));
+         ((lower == "msimg32.dll" || lower == "lpk.dll" || lower == "usp10.dll") && nt_from(5, 0)) ||
+         lower == "user32.dll";
+}
+
+// Taken from the system directory by name alone: USER32 everywhere (9x
+// keeps it loaded in every process), lpk.dll and usp10.dll from Windows 7 on.
+bool known_library(const std::string &name) {
+  const std::string lower = lower_ascii(name);
+  return lower == "user32.dll" || ((lower == "lpk.dll" || lower == "usp10.dll") && nt_from(6, 1));
 }
 
 bool is_system_copy(const std::string &path, std::vector<std::string> &imports) {
-  return box_library(base_name(path), imports) && same_path(path, system_directory() + "\\" + base_name(path));
+  return system_library(base_name(path), imports) && same_path(path, system_directory() + "\\" + base_name(path));
 }
 
-void load_by_name(const std::string &name);
+// The manifest that XP prefers to the one inside the program: a file
+// beside it, named after it.
+const File *manifest_beside() {
+  const Machine &m = machine();
+  return m.platform == VER_PLATFORM_WIN32_NT && m.nt_major == 5 && m.nt_minor == 1
+             ? find_file(m.module_path + ".manifest")
+             : nullptr;
+}
 
-void load_module(const std::string &path) {
+// The manifest the process runs on names the file as one of its own
+// assembly's: it is loaded from beside the program, ahead of every search.
+bool redirected(const std::string &name) {
+  const File *manifest = manifest_beside();
+  return manifest && lower_ascii(manifest->bytes).find("<file name=\"" + lower_ascii(name) + "\"") != std::string::npos;
+}
+
+void load_by_name(const std::string &name, bool altered);
+
+// Mapped, then its imports (from its own folder first when loaded with
+// LOAD_WITH_ALTERED_SEARCH_PATH), then started: USER32 loads lpk.dll by
+// name as it starts on the NT family from 5.0 on.
+void load_module(const std::string &path, bool altered) {
   for (const std::string &loaded : machine().modules)
     if (same_path(loaded, path)) return;
-  std::vector<std::string> imports;
-  if (is_system_copy(path, imports))
-    for (const std::string &name : imports) load_by_name(name);
   machine().modules.push_back(path);
+  std::vector<std::string> imports;
+  if (!is_system_copy(path, imports)) return;
+  for (const std::string &name : imports) load_by_name(name, altered);
+  if (lower_ascii(base_name(path)) == "user32.dll" && nt_from(5, 0)) load_by_name("lpk.dll", false);
 }
 
-void load_by_name(const std::string &name) {
+void load_by_name(const std::string &name, bool altered) {
   const Machine &m = machine();
+  std::vector<std::string> imports;
+  const std::string beside = program_folder() + name;
+  const std::string system_copy = system_directory() + "\\" + name;
+  if (redirected(name)) return load_module(beside, false);
   for (const std::string &loaded : m.modules)
     if (lower_ascii(base_name(loaded)) == lower_ascii(name)) return;
-  const std::string beside = m.module_path.substr(0, m.module_path.find_last_of('\\') + 1) + name;
-  std::vector<std::string> imports;
-  if (!m.system32_only && find_file(beside))
-    load_module(beside);
-  else if (box_library(name, imports))
-    load_module(system_directory() + "\\" + name);
+  if (known_library(name) || (altered && system_library(name, imports))) return load_module(system_copy, altered);
+  if (!m.system32_only && find_file(beside)) return load_module(beside, false);
+  if (system_library(name, imports)) load_module(system_copy, altered);
+}
+
+// The manifest inside the program: the shipped one unless a test set another.
+std::string program_manifest() {
+  if (!machine().manifest.empty()) return machine().manifest;
+  std::ifstream file(MANIFEST_SOURCE);
+  if (!file) fault("the manifest could not be read from " MANIFEST_SOURCE);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+// A dependency on Common Controls 6 brings its comctl32.dll in with the
+// first box, from WinSxS; from Windows 7 on a TRV60UPDATE.EXE.local folder
+// beside the program is looked in first, whatever the search order says.
+void load_common_controls() {
+  const std::string folder = std::string("\\") + COMMON_CONTROLS + "\\comctl32.dll";
+  const std::string local = machine().module_path + ".local" + folder;
+  if (nt_from(6, 1) && find_file(local)) return load_module(local, false);
+  load_module(machine().windows_directory + "\\WinSxS" + folder, false);
 }
 
 // "C:\..." or "\\server\...": a name the loader takes as it stands. Any
@@ -110,9 +179,14 @@ bool is_full_path(const std::string &name) {
 
 bool loaded(HMODULE module) { return module == VERSION_MODULE && machine().library_references > 0; }
 
+std::string root_manifest() { return manifest_beside() ? machine().module_path + ".manifest" : machine().module_path; }
+
 }  // namespace
 
-void load_box_libraries() { load_by_name("uxtheme.dll"); }
+void load_box_libraries() {
+  if (program_manifest().find("Microsoft.Windows.Common-Controls") != std::string::npos) load_common_controls();
+  load_by_name("uxtheme.dll", false);
+}
 
 }  // namespace detail
 
@@ -130,6 +204,8 @@ const std::vector<std::string> &library_loads() { return machine().library_loads
 int loaded_libraries() { return machine().library_references; }
 void set_default_dll_directories(bool exported) { machine().default_dll_directories = exported; }
 const std::vector<std::string> &loaded_modules() { return machine().modules; }
+void set_manifest(const std::string &text) { machine().manifest = text; }
+void import_user32() { load_by_name("user32.dll", false); }
 
 }  // namespace sim
 
@@ -143,8 +219,8 @@ UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
   return directory_answer(sim::system_directory(), buffer, size);
 }
 
-HMODULE WINAPI LoadLibraryA(LPCSTR name) {
-  if (DWORD injected = enter("LoadLibraryA")) {
+HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE, DWORD flags) {
+  if (DWORD injected = enter("LoadLibraryExA")) {
     set_error(injected);
     return nullptr;
   }
@@ -155,14 +231,14 @@ HMODULE WINAPI LoadLibraryA(LPCSTR name) {
   }
   m.library_loads.push_back(name);
   if (!is_full_path(name)) {
-    fault(std::string("LoadLibraryA of a name that is searched for, the program's folder first: ") + name);
+    fault(std::string("LoadLibraryExA of a name that is searched for, the program's folder first: ") + name);
     set_error(ERROR_MOD_NOT_FOUND);
     return nullptr;
   }
   std::vector<std::string> imports;
   if (is_system_copy(name, imports)) {
-    load_module(name);
-    return BOX_MODULE;
+    load_module(name, (flags & LOAD_WITH_ALTERED_SEARCH_PATH) != 0);
+    return lower_ascii(base_name(name)) == "user32.dll" ? USER32_MODULE : BOX_MODULE;
   }
   if (!same_path(name, version_library_path())) {
     set_error(ERROR_MOD_NOT_FOUND);
@@ -176,12 +252,51 @@ HMODULE WINAPI LoadLibraryA(LPCSTR name) {
   return VERSION_MODULE;
 }
 
+// LoadLibraryExA without flags: the imports of a library named by its full
+// path are searched for as any name is, the program's folder first.
+HMODULE WINAPI LoadLibraryA(LPCSTR name) { return LoadLibraryExA(name, nullptr, 0); }
+
+// Only the process's default context, asked for its detailed information,
+// is modelled: the record, then the root manifest's path and the program's
+// folder. The root manifest is the program itself, but on XP one beside it.
+BOOL WINAPI QueryActCtxW(DWORD flags, HANDLE context, PVOID, ULONG information, PVOID buffer, SIZE_T size,
+                         SIZE_T *written) {
+  if (DWORD injected = enter("QueryActCtxW")) return fail(injected);
+  if (flags || context || information != DETAILED_INFORMATION) return fail(ERROR_INVALID_PARAMETER);
+  const UINT code_page = machine().code_page;
+  const std::u16string root = to_utf16(from_ansi(root_manifest(), code_page));
+  const std::u16string folder = to_utf16(from_ansi(program_folder(), code_page));
+  const SIZE_T needed = sizeof(ACTIVATION_CONTEXT_DETAILED_INFORMATION) + (root.size() + folder.size() + 2) * 2;
+  if (written) *written = needed;
+  if (!buffer || size < needed) return fail(ERROR_INSUFFICIENT_BUFFER);
+  auto *record = static_cast<ACTIVATION_CONTEXT_DETAILED_INFORMATION *>(buffer);
+  *record = ACTIVATION_CONTEXT_DETAILED_INFORMATION{0,
+                                                    1,
+                                                    1,
+                                                    PATH_TYPE_WIN32_FILE,
+                                                    static_cast<DWORD>(root.size()),
+                                                    1,
+                                                    0,
+                                                    PATH_TYPE_WIN32_FILE,
+                                                    static_cast<DWORD>(folder.size()),
+                                                    nullptr,
+                                                    nullptr,
+                                                    nullptr};
+  auto *text = reinterpret_cast<WCHAR *>(record + 1);
+  std::memcpy(text, root.c_str(), (root.size() + 1) * 2);
+  record->lpRootManifestPath = text;
+  std::memcpy(text + root.size() + 1, folder.c_str(), (folder.size() + 1) * 2);
+  record->lpAppDirPath = text + root.size() + 1;
+  return TRUE;
+}
+
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
   if (DWORD injected = enter("GetProcAddress")) {
     set_error(injected);
     return nullptr;
   }
-  if (module == KERNEL32_MODULE) return find_export(KERNEL32_EXPORTS, 3, name, name && kernel_exports(name));
+  if (module == KERNEL32_MODULE) return find_export(KERNEL32_EXPORTS, 4, name, name && kernel_exports(name));
+  if (module == USER32_MODULE) return find_export(USER32_EXPORTS, 2, name, true);
   if (!loaded(module)) {
     fault("GetProcAddress on a module that is not loaded " + show(static_cast<const void *>(module)));
     set_error(ERROR_MOD_NOT_FOUND);
