@@ -3,7 +3,7 @@
 // activation contexts, and the KERNEL32 functions that some systems lack.
 #include <cstring>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "state.h"
 
@@ -79,23 +79,21 @@ std::string base_name(const std::string &path) { return path.substr(path.find_la
 std::string program_folder() { return machine().module_path.substr(0, machine().module_path.find_last_of('\\') + 1); }
 
 // The system directory's libraries that USER32 and a box bring in, from the
-// version each is there, and what each imports: uxtheme.dll USER32 and
-// msimg32.dll (Wine's), and from 6.0 on dwmapi.dll; lpk.dll usp10.dll and
-// USER32; usp10.dll USER32. USER32.DLL is every system's.
+// version each is there, and what each imports (uxtheme.dll's msimg32.dll
+// is Wine's). USER32.DLL is every system's.
 bool system_library(const std::string &name, std::vector<std::string> &imports) {
   const std::string lower = lower_ascii(name);
   imports.clear();
   if (lower == "uxtheme.dll") imports = {"user32.dll", "msimg32.dll"};
   if (lower == "uxtheme.dll" && nt_from(6, 0)) imports.push_back("dwmapi.dll");
-  if (lower == "lpk.dll") imports = {"usp10.dll", "user32.dll"};
-  if (lower == "usp10.dll") imports = {"user32.dll"};
+  if (lower == "lpk.dll" || lower == "usp10.dll") imports = {lower == "lpk.dll" ? "usp10.dll" : "user32.dll"};
   return (lower == "uxtheme.dll" && nt_from(5, 1)) || (lower == "dwmapi.dll" && nt_from(6, 0)) ||
          ((lower == "msimg32.dll" || lower == "lpk.dll" || lower == "usp10.dll") && nt_from(5, 0)) ||
          lower == "user32.dll";
 }
 
-// Taken from the system directory by name alone: USER32 everywhere (9x
-// keeps it loaded in every process), lpk.dll and usp10.dll from Windows 7 on.
+// USER32 everywhere (9x keeps it loaded in every process), lpk.dll and
+// usp10.dll from Windows 7 on.
 bool known_library(const std::string &name) {
   const std::string lower = lower_ascii(name);
   return lower == "user32.dll" || ((lower == "lpk.dll" || lower == "usp10.dll") && nt_from(6, 1));
@@ -105,8 +103,7 @@ bool is_system_copy(const std::string &path, std::vector<std::string> &imports) 
   return system_library(base_name(path), imports) && same_path(path, system_directory() + "\\" + base_name(path));
 }
 
-// The manifest that XP prefers to the one inside the program: a file
-// beside it, named after it.
+// The manifest that XP prefers to the one inside the program.
 const File *manifest_beside() {
   const Machine &m = machine();
   return m.platform == VER_PLATFORM_WIN32_NT && m.nt_major == 5 && m.nt_minor == 1
@@ -114,18 +111,9 @@ const File *manifest_beside() {
              : nullptr;
 }
 
-// The manifest the process runs on names the file as one of its own
-// assembly's: it is loaded from beside the program, ahead of every search.
-bool redirected(const std::string &name) {
-  const File *manifest = manifest_beside();
-  return manifest && lower_ascii(manifest->bytes).find("<file name=\"" + lower_ascii(name) + "\"") != std::string::npos;
-}
-
 void load_by_name(const std::string &name, bool altered);
 
-// Mapped, then its imports (from its own folder first when loaded with
-// LOAD_WITH_ALTERED_SEARCH_PATH), then started: USER32 loads lpk.dll by
-// name as it starts on the NT family from 5.0 on.
+// Mapped, then its imports, then started: USER32 loads lpk.dll by name.
 void load_module(const std::string &path, bool altered) {
   for (const std::string &loaded : machine().modules)
     if (same_path(loaded, path)) return;
@@ -139,34 +127,15 @@ void load_module(const std::string &path, bool altered) {
 void load_by_name(const std::string &name, bool altered) {
   const Machine &m = machine();
   std::vector<std::string> imports;
-  const std::string beside = program_folder() + name;
-  const std::string system_copy = system_directory() + "\\" + name;
-  if (redirected(name)) return load_module(beside, false);
+  const std::string beside = program_folder() + name, system_copy = system_directory() + "\\" + name;
+  const File *manifest = manifest_beside();
+  if (manifest && lower_ascii(manifest->bytes).find("<file name=\"" + lower_ascii(name) + "\"") != std::string::npos)
+    return load_module(beside, false);
   for (const std::string &loaded : m.modules)
     if (lower_ascii(base_name(loaded)) == lower_ascii(name)) return;
   if (known_library(name) || (altered && system_library(name, imports))) return load_module(system_copy, altered);
   if (!m.system32_only && find_file(beside)) return load_module(beside, false);
   if (system_library(name, imports)) load_module(system_copy, altered);
-}
-
-// The manifest inside the program: the shipped one unless a test set another.
-std::string program_manifest() {
-  if (!machine().manifest.empty()) return machine().manifest;
-  std::ifstream file(MANIFEST_SOURCE);
-  if (!file) fault("the manifest could not be read from " MANIFEST_SOURCE);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-// A dependency on Common Controls 6 brings its comctl32.dll in with the
-// first box, from WinSxS; from Windows 7 on a TRV60UPDATE.EXE.local folder
-// beside the program is looked in first, whatever the search order says.
-void load_common_controls() {
-  const std::string folder = std::string("\\") + COMMON_CONTROLS + "\\comctl32.dll";
-  const std::string local = machine().module_path + ".local" + folder;
-  if (nt_from(6, 1) && find_file(local)) return load_module(local, false);
-  load_module(machine().windows_directory + "\\WinSxS" + folder, false);
 }
 
 // "C:\..." or "\\server\...": a name the loader takes as it stands. Any
@@ -179,12 +148,17 @@ bool is_full_path(const std::string &name) {
 
 bool loaded(HMODULE module) { return module == VERSION_MODULE && machine().library_references > 0; }
 
-std::string root_manifest() { return manifest_beside() ? machine().module_path + ".manifest" : machine().module_path; }
-
 }  // namespace
 
 void load_box_libraries() {
-  if (program_manifest().find("Microsoft.Windows.Common-Controls") != std::string::npos) load_common_controls();
+  std::ifstream shipped(MANIFEST_SOURCE);
+  const Machine &m = machine();
+  const std::string manifest =
+      m.manifest.empty() ? std::string(std::istreambuf_iterator<char>(shipped), {}) : m.manifest;
+  const std::string folder = std::string("\\") + COMMON_CONTROLS + "\\comctl32.dll",
+                    local = m.module_path + ".local" + folder;
+  if (manifest.find("Microsoft.Windows.Common-Controls") != std::string::npos)
+    load_module(nt_from(6, 1) && find_file(local) ? local : m.windows_directory + "\\WinSxS" + folder, false);
   load_by_name("uxtheme.dll", false);
 }
 
@@ -256,37 +230,22 @@ HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE, DWORD flags) {
 // path are searched for as any name is, the program's folder first.
 HMODULE WINAPI LoadLibraryA(LPCSTR name) { return LoadLibraryExA(name, nullptr, 0); }
 
-// Only the process's default context, asked for its detailed information,
-// is modelled: the record, then the root manifest's path and the program's
-// folder. The root manifest is the program itself, but on XP one beside it.
+// Only the detailed information of the process's default context: the
+// program itself is its root manifest, but on XP one beside it.
 BOOL WINAPI QueryActCtxW(DWORD flags, HANDLE context, PVOID, ULONG information, PVOID buffer, SIZE_T size,
                          SIZE_T *written) {
   if (DWORD injected = enter("QueryActCtxW")) return fail(injected);
   if (flags || context || information != DETAILED_INFORMATION) return fail(ERROR_INVALID_PARAMETER);
-  const UINT code_page = machine().code_page;
-  const std::u16string root = to_utf16(from_ansi(root_manifest(), code_page));
-  const std::u16string folder = to_utf16(from_ansi(program_folder(), code_page));
-  const SIZE_T needed = sizeof(ACTIVATION_CONTEXT_DETAILED_INFORMATION) + (root.size() + folder.size() + 2) * 2;
-  if (written) *written = needed;
-  if (!buffer || size < needed) return fail(ERROR_INSUFFICIENT_BUFFER);
+  const std::string path = machine().module_path + (manifest_beside() ? ".manifest" : "");
+  const std::u16string root = to_utf16(from_ansi(path, machine().code_page));
   auto *record = static_cast<ACTIVATION_CONTEXT_DETAILED_INFORMATION *>(buffer);
-  *record = ACTIVATION_CONTEXT_DETAILED_INFORMATION{0,
-                                                    1,
-                                                    1,
-                                                    PATH_TYPE_WIN32_FILE,
-                                                    static_cast<DWORD>(root.size()),
-                                                    1,
-                                                    0,
-                                                    PATH_TYPE_WIN32_FILE,
-                                                    static_cast<DWORD>(folder.size()),
-                                                    nullptr,
-                                                    nullptr,
-                                                    nullptr};
-  auto *text = reinterpret_cast<WCHAR *>(record + 1);
-  std::memcpy(text, root.c_str(), (root.size() + 1) * 2);
-  record->lpRootManifestPath = text;
-  std::memcpy(text + root.size() + 1, folder.c_str(), (folder.size() + 1) * 2);
-  record->lpAppDirPath = text + root.size() + 1;
+  if (written) *written = sizeof *record + (root.size() + 1) * 2;
+  if (!buffer || size < sizeof *record + (root.size() + 1) * 2) return fail(ERROR_INSUFFICIENT_BUFFER);
+  *record = ACTIVATION_CONTEXT_DETAILED_INFORMATION{};
+  record->ulRootManifestPathType = PATH_TYPE_WIN32_FILE;
+  record->ulRootManifestPathChars = static_cast<DWORD>(root.size());
+  std::memcpy(record + 1, root.c_str(), (root.size() + 1) * 2);
+  record->lpRootManifestPath = reinterpret_cast<WCHAR *>(record + 1);
   return TRUE;
 }
 

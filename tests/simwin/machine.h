@@ -234,27 +234,25 @@ int loaded_libraries();                                   // VERSION.DLL loads n
 // (the process's default context: the program itself is its root manifest,
 // but on XP a TRV60UPDATE.EXE.manifest beside it).
 void set_default_dll_directories(bool exported);
-// USER32 loads lpk.dll by name as it starts, on the NT family from 5.0 on;
-// lpk.dll imports usp10.dll. The first MessageBoxA loads uxtheme.dll by
-// name from 5.1 on; it imports USER32, msimg32.dll (5.0 on), and from 6.0
-// on dwmapi.dll. All lie in the system directory, where LoadLibraryExA finds
-// them by full path too, and a module's imports come after it. A name is
-// found as Windows finds it: on XP first among the files that a
-// TRV60UPDATE.EXE.manifest beside the program declares (<file name="...">,
-// taken from beside it); among the loaded modules; the known DLLs (USER32,
-// and from 6.1 on lpk.dll and usp10.dll) and, for the imports of a library
-// loaded with LOAD_WITH_ALTERED_SEARCH_PATH, the system directory; the
-// program's folder (a file planted there is taken) unless
-// SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) was called; then
-// the system directory. The current directory is not modelled, so
-// SetDllDirectoryA changes nothing here. Where the manifest inside the
-// program depends on Common Controls 6, the first box loads its
-// comctl32.dll, from 6.1 on from TRV60UPDATE.EXE.local beside the program
-// where it is there (x86_microsoft.windows.common-controls_6595b64144ccf1df
-// _6.0.7601.17514_none_41e6975e2bd6f2b2\comctl32.dll), else from WinSxS.
+// USER32 loads lpk.dll (which imports usp10.dll) by name as it starts, on
+// NT from 5.0 on; the first MessageBoxA loads uxtheme.dll by name from 5.1
+// on, which imports USER32, msimg32.dll and from 6.0 on dwmapi.dll. A name
+// is found as Windows finds it: on XP first among the <file name="...">s of
+// a TRV60UPDATE.EXE.manifest beside the program, taken from beside it;
+// among the loaded modules; the known DLLs (USER32, and from 6.1 on lpk.dll
+// and usp10.dll) and, for the imports of a library loaded with
+// LOAD_WITH_ALTERED_SEARCH_PATH, the system directory; the program's folder
+// (a file planted there is taken) unless SetDefaultDllDirectories(
+// LOAD_LIBRARY_SEARCH_SYSTEM32) was called; the system directory. The
+// current directory is not modelled (SetDllDirectoryA changes nothing).
+// Where the program's manifest depends on Common Controls 6, the first box
+// loads its comctl32.dll, from 6.1 on from the TRV60UPDATE.EXE.local folder
+// beside the program where it is there (as the system's WinSxS folder:
+// x86_microsoft.windows.common-controls_6595b64144ccf1df_6.0.7601.17514_
+// none_41e6975e2bd6f2b2).
 const std::vector<std::string> &loaded_modules();  // their paths, in the order loaded
-void set_manifest(const std::string &text);        // the one inside the program; else the shipped one
-void import_user32();  // the process starts with USER32 among its imports, as the loader loads it
+void set_manifest(const std::string &text);        // the program's; else res/manifest's
+void import_user32();                              // as when USER32 was among the program's imports
 
 // ---- Kernel objects ------------------------------------------------------
 // Mutex names, unlike paths, are case-sensitive. A mutex that refuses us

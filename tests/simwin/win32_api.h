@@ -156,18 +156,9 @@ typedef struct _OSVERSIONINFOA {
 } OSVERSIONINFOA, *LPOSVERSIONINFOA;
 
 typedef struct _ACTIVATION_CONTEXT_DETAILED_INFORMATION {
-  DWORD dwFlags;
-  DWORD ulFormatVersion;
-  DWORD ulAssemblyCount;
-  DWORD ulRootManifestPathType;
-  DWORD ulRootManifestPathChars;
-  DWORD ulRootConfigurationPathType;
-  DWORD ulRootConfigurationPathChars;
-  DWORD ulAppDirPathType;
-  DWORD ulAppDirPathChars;
-  LPCWSTR lpRootManifestPath;
-  LPCWSTR lpRootConfigurationPath;
-  LPCWSTR lpAppDirPath;
+  DWORD dwFlags, ulFormatVersion, ulAssemblyCount, ulRootManifestPathType, ulRootManifestPathChars,
+      ulRootConfigurationPathType, ulRootConfigurationPathChars, ulAppDirPathType, ulAppDirPathChars;
+  LPCWSTR lpRootManifestPath, lpRootConfigurationPath, lpAppDirPath;
 } ACTIVATION_CONTEXT_DETAILED_INFORMATION;
 
 typedef struct _SECURITY_ATTRIBUTES *LPSECURITY_ATTRIBUTES;
