@@ -8,10 +8,10 @@ using HardeningTest = MachineTest;
 // Each way in, with copies planted beside the updater, on a version that
 // has it: the box's libraries (XP and 7 RTM lack SetDefaultDllDirectories,
 // 7 with KB2533623 and 8 have it); LPK.DLL, which USER32 loads by name as
-// it starts; a .local folder serving the manifest's Common Controls 6; a
-// manifest beside the updater, which XP prefers. Started as entry() starts
-// it, the run never loads a planted copy; the program as it was (no
-// hardening, USER32 imported, Common Controls 6 asked for) loads one.
+// it starts on 2000 and XP; a .local folder serving the manifest's Common
+// Controls 6; a manifest beside the updater, which XP prefers. Started as
+// entry() starts it, the run never loads a planted copy; the program as it
+// was (no hardening, USER32 imported, Common Controls 6 asked for) loads one.
 TEST_F(HardeningTest, NoLibraryPlantedBesideTheUpdaterIsLoaded) {
   struct Row {
     DWORD major, minor;
@@ -29,6 +29,7 @@ TEST_F(HardeningTest, NoLibraryPlantedBesideTheUpdaterIsLoaded) {
       {6, 1, false, box, nullptr, 6, 1},
       {6, 1, true, box, nullptr, 1, 1},
       {6, 2, false, box, nullptr, 1, 1},
+      {5, 0, false, {"lpk.dll", "usp10.dll"}, sim::import_user32, 6, 1},
       {5, 1, false, {"lpk.dll", "usp10.dll"}, sim::import_user32, 6, 1},
       {6,
        1,
