@@ -14,28 +14,28 @@ typedef BOOL(WINAPI *QueryActCtxFunction)(DWORD flags, HANDLE context, PVOID ins
 static const ULONG DETAILED_INFORMATION = 2;
 enum { CONTEXT_TEXT_CHARACTERS = 3 * MAX_PATH + 16 };
 
-// The libraries that USER32 and GDI32 load by bare name as they start on
-// the NT family: LPK.DLL, and USP10.DLL, which LPK.DLL imports. Neither is
-// a known DLL on NT 4.0, 2000 or XP, nor on Vista, so the program's folder
-// comes before the system directory; Windows 7 made both known DLLs. They
-// are loaded here by full path before USER32, LPK.DLL first: USP10.DLL
-// imports USER32 itself, whose start would load LPK.DLL by bare name.
-// While LPK.DLL loads, its imports come from the system directory
-// (LOAD_WITH_ALTERED_SEARCH_PATH), and once it is in the loaded-module
-// list, USER32's load by name finds it there. A known DLL loaded by full
-// path is the same system copy, so wherever the search cannot be
-// restricted both are loaded, whatever the version; Windows 95 to Me have
-// neither, and the loads fail quietly.
+// The libraries that USER32 and GDI32 load by bare name as they start, on
+// 2000 and later: LPK.DLL, and USP10.DLL, which LPK.DLL imports. Neither is
+// a known DLL on 2000 or XP, nor on Vista as far as any source shows, so
+// the program's folder comes before the system directory; Windows 7 made
+// both known DLLs. They are loaded here by full path before USER32, LPK.DLL
+// first: USP10.DLL imports USER32 (Wine's does), whose start would load
+// LPK.DLL by bare name. While LPK.DLL loads, its imports come from the
+// system directory (LOAD_WITH_ALTERED_SEARCH_PATH), and once it is in the
+// loaded-module list, USER32's load by name finds it there. A known DLL
+// loaded by full path is the same system copy, so wherever the search
+// cannot be restricted both are loaded, whatever the version; Windows 95
+// to Me and NT 4.0 have neither, and the loads fail quietly.
 //
 // Sources: Microsoft's "Dynamic-link library search order" (the loaded-
 // module list, the known DLLs, then the program's folder) and LoadLibraryEx
 // (the altered search looks in the loaded library's folder for the modules
 // it brings in, since the first Win32 reference); KB102985 and KB164501 on
-// the NT family's KnownDLLs key, whose default list (ADVAPI32, COMDLG32,
-// CRTDLL, GDI32, KERNEL32, LZ32, OLECLI32, OLESVR32, RPCRT4, SHELL32,
-// USER32, VERSION) has neither; nProtect's analysis of the Lpk.dll and
-// Usp10.dll worms (March 2011), which dropped both into every folder that
-// held a program on 2000 and XP.
+// the NT family's KnownDLLs key, whose documented default list (ADVAPI32,
+// COMDLG32, CRTDLL, GDI32, KERNEL32, LZ32, OLECLI32, OLESVR32, RPCRT4,
+// SHELL32, USER32, VERSION) has neither; nProtect's analysis of the Lpk.dll
+// and Usp10.dll worms (March 2011), which dropped both into every folder
+// that held a program.
 static const char *const SCRIPT_LIBRARIES[] = {"lpk.dll", "usp10.dll"};
 
 // The libraries that the first message box makes Windows load by bare name.
