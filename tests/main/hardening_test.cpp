@@ -59,3 +59,10 @@ TEST_F(HardeningTest, NoLibraryPlantedBesideTheUpdaterIsLoaded) {
       EXPECT_EQ(row.boxes, sim::boxes().size()) << context;
     }
 }
+
+// Without USER32 nothing can be shown, so the run does not start.
+TEST_F(HardeningTest, NoRunWithoutUser32) {
+  sim::set_nt_version(6, 2);
+  sim::fail_call(1, ERROR_MOD_NOT_FOUND, "LoadLibraryExA");
+  EXPECT_EQ(0, harden_process());
+}
