@@ -4,7 +4,6 @@
 
 #include <string>
 
-#include "kit/payload_table.h"
 #include "update/sha256.h"
 
 inline std::string digest_of(const std::string &bytes) {
@@ -16,8 +15,8 @@ inline std::string digest_of(const std::string &bytes) {
   return std::string(reinterpret_cast<char *>(digest), SHA256_SIZE);
 }
 
-// A release's record of a payload: its digest, then its FileVersion text,
-// zero-filled to the version capacity.
+// A release's record of a payload: its digest, then its FileVersion text
+// and terminator, with one zero more to an even length.
 inline std::string record_of(const std::string &bytes, const std::string &version) {
-  return digest_of(bytes) + version + std::string(VERSION_CAPACITY - version.size(), '\0');
+  return digest_of(bytes) + version + std::string(version.size() % 2 ? 1 : 2, '\0');
 }

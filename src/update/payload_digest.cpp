@@ -8,14 +8,25 @@ int payload_record(HINSTANCE instance, int index, const BYTE **digest, LPCSTR *v
   HRSRC found = FindResourceA(instance, MAKEINTRESOURCEA(PAYLOAD_DIGESTS_ID), RT_RCDATA);
   if (!found) return 1;
   // LockResource gives null for a resource that could not be loaded.
-  const BYTE *records = static_cast<const BYTE *>(LockResource(LoadResource(instance, found)));
-  if (!records || SizeofResource(instance, found) < static_cast<DWORD>(index + 1) * PAYLOAD_RECORD_SIZE) return 0;
-  const BYTE *record = records + index * PAYLOAD_RECORD_SIZE;
-  LPCSTR text = reinterpret_cast<LPCSTR>(record + SHA256_SIZE);
-  if (text_length(text, VERSION_CAPACITY) < 0) return 0;
-  *digest = record;
-  *version = text;
-  return 1;
+  const BYTE *record = static_cast<const BYTE *>(LockResource(LoadResource(instance, found)));
+  DWORD left = SizeofResource(instance, found);
+  if (!record) return 0;
+  for (int i = 0;; ++i) {
+    if (left <= SHA256_SIZE) return 0;
+    LPCSTR text = reinterpret_cast<LPCSTR>(record + SHA256_SIZE);
+    const DWORD room = left - SHA256_SIZE;
+    int length = text_length(text, room < VERSION_CAPACITY ? static_cast<int>(room) : VERSION_CAPACITY);
+    if (length < 0) return 0;
+    if (i == index) {
+      *digest = record;
+      *version = text;
+      return 1;
+    }
+    const DWORD size = SHA256_SIZE + ((length + 2) & ~1u);
+    if (size > left) return 0;
+    record += size;
+    left -= size;
+  }
 }
 
 int digest_matches(Sha256 *hash, const BYTE *digest) {

@@ -9,10 +9,11 @@
 #include "platform/platform.h"
 #include "sha256.h"
 
-// The resource's id and the size of one payload's record in it: the digest,
-// then the version text with its terminator, zero-filled to the capacity.
-// The build writes it (cmake/win32.cmake, digests.rc).
-enum { PAYLOAD_DIGESTS_ID = 1, PAYLOAD_RECORD_SIZE = SHA256_SIZE + VERSION_CAPACITY };
+// The resource's id; the build writes it (cmake/win32.cmake, digests.rc).
+// A payload's record is its digest, then its version text with its
+// terminator and, where that leaves an odd length, one zero more: the
+// resource is made of 16-bit words.
+enum { PAYLOAD_DIGESTS_ID = 1 };
 
 // The record the executable carries for the payload of pair index: its
 // digest and its version, or both null in a plain build. 0 when a release

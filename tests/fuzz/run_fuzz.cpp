@@ -345,9 +345,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       std::string version;
       // The release kit reads it from the payload, and refuses one it
       // cannot read.
-      if (!files.version_of(sim::bytes_of(kit + PAYLOADS[pair]), version) || version.size() >= VERSION_CAPACITY)
+      if (!files.version_of(sim::bytes_of(kit + PAYLOADS[pair]), version) || version.size() >= VERSION_CAPACITY ||
+          version.find('\0') != std::string::npos)
         version.clear();
-      records += digests[pair] + version + std::string(VERSION_CAPACITY - version.size(), '\0');
+      records += digests[pair] + version + std::string(version.size() % 2 ? 1 : 2, '\0');
     }
     sim::set_resource(10, "#1", records);
   }

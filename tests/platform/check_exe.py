@@ -57,12 +57,15 @@ RUN_TIME_NAMES = ("VERSION.DLL", "GetFileVersionInfoSizeA", "GetFileVersionInfoA
                   "FormatMessageW", "QueryActCtxW", "SetFileInformationByHandle", "NtSetInformationFile",
                   "lpk.dll", "usp10.dll", "dwmapi.dll", "msimg32.dll", "uxtheme.dll")
 C_RUNTIMES = re.compile(r"msvcr|msvcp|ucrt|api-ms-win-crt|libgcc|libstdc|libwinpthread|mingwm", re.I)
-# 16 KB, and one 512-byte page more for the release build's payload digests:
-# copying through the checked handle, working files that are only ever new,
-# the repair of a cut 9x exchange and the libraries loaded by full path
-# before the first box took the code past its page (16,384 bytes plain,
-# 16,896 with digests).
-SIZE_LIMIT = 16896
+# 17 KB, plain and release alike (the code generated at link time, and a
+# release's records trimmed to their texts, keep the two in one size). The
+# limit was 16,384 bytes plain and 16,896 with digests; since then the
+# payloads are held from the first box to the end of the run and deleted
+# through their holds, each library's working paths are its own, USER32 is
+# loaded at run time after LPK.DLL and USP10.DLL and the activation context
+# is checked before it: two 512-byte pages more for the plain build, one
+# for the release.
+SIZE_LIMIT = 17408
 
 ENGLISH, JAPANESE = 1033, 1041
 RT_ICON, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 6, 14, 16, 24

@@ -128,7 +128,7 @@ TEST_F(RunTest, AnyCallThatFailsLeavesTheMachineInOrder) {
     install(ZEL_KEY, "C:\\ZEL", "1.0", "3.0");
     install(TRAVEN_KEY, "C:\\T50", "1.0", "1.0");
     if (release) {
-      const std::string version = "2.0" + std::string(VERSION_CAPACITY - 3, '\0');
+      const std::string version = std::string("2.0\0", 4);
       sim::set_resource(10, "#1", digest + version + digest + version);
     }
   };

@@ -181,7 +181,8 @@ TEST_F(PayloadDigestTest, DigestsAreBoundInPayloadTableOrder) {
   // Swapped digests refuse the first payload; digests that stop short
   // refuse the payload whose digest is missing.
   const std::string both = digests();
-  sim::set_resource(10, "#1", both.substr(PAYLOAD_RECORD_SIZE) + both.substr(0, PAYLOAD_RECORD_SIZE));
+  const size_t RECORD = both.size() / 2;
+  sim::set_resource(10, "#1", both.substr(RECORD) + both.substr(0, RECORD));
   EXPECT_EQ(PASS_FAILED, pass_with_kit("C:\\T50", 1));
   EXPECT_EQ(std::vector<std::string>{"The file or directory is corrupted and unreadable.\r\n  \n\n[ C:\\KIT\\" +
                                      AVC_PAYLOAD + "  ]"},
@@ -189,7 +190,7 @@ TEST_F(PayloadDigestTest, DigestsAreBoundInPayloadTableOrder) {
 
   sim::reset();
   SetUp();
-  sim::set_resource(10, "#1", both.substr(0, 2 * PAYLOAD_RECORD_SIZE - 1));
+  sim::set_resource(10, "#1", both.substr(0, 2 * RECORD - 1));
   run_updater();
   EXPECT_EQ(std::vector<std::string>{"The file or directory is corrupted and unreadable.\r\n  \n\n[ C:\\KIT\\" +
                                      API_PAYLOAD + "  ]"},
