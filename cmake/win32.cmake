@@ -26,14 +26,28 @@ add_custom_command(
   COMMENT "Minifying the application manifest")
 
 # A release binds its payloads to the executable: PAYLOAD_DIGESTS lists
-# NAME=SHA256 (64 lower-case hex digits) for every payload of the payload
-# table, in its order, and the digests become one RCDATA resource (id 1,
-# PAYLOAD_DIGESTS_ID in src/update/payload_digest.h) that the updater checks
-# each payload against. tools/release sets it; without it the build is the
-# plain one, and digests.rc is empty.
-set(PAYLOAD_DIGESTS "" CACHE STRING "NAME=sha256;... of the payloads a release ships (empty: a plain build)")
+# NAME=SHA256=VERSION for every payload of the payload table, in its order:
+# the SHA-256 (64 lower-case hex digits) and the FileVersion text of the
+# payload's bytes, the text's ASCII bytes in hex (at most 49 of them). They
+# become one RCDATA resource (id 1, PAYLOAD_DIGESTS_ID in
+# src/update/payload_digest.h), a record of 32 + 50 bytes a payload, that
+# the updater checks each payload against and decides by. tools/release sets
+# it; without it the build is the plain one, and digests.rc is empty.
+set(PAYLOAD_DIGESTS "" CACHE STRING "NAME=sha256=versionhex;... of the payloads a release ships (empty: a plain build)")
 set(DIGESTS_RC ${CMAKE_BINARY_DIR}/digests.rc)
 set(DIGESTS_TEXT "// Generated from PAYLOAD_DIGESTS.\n")
+# RCDATA numbers are 16-bit little-endian words: two bytes each, swapped.
+function(append_words hex)
+  string(LENGTH "${hex}" length)
+  math(EXPR last "${length} - 4")
+  foreach(at RANGE 0 ${last} 4)
+    string(SUBSTRING "${hex}" ${at} 2 first)
+    math(EXPR next "${at} + 2")
+    string(SUBSTRING "${hex}" ${next} 2 second)
+    list(APPEND words "0x${second}${first}")
+  endforeach()
+  set(words "${words}" PARENT_SCOPE)
+endfunction()
 if(PAYLOAD_DIGESTS)
   # The names must be the payload table's, in its order: a digest bound to
   # the wrong payload would refuse both.
@@ -45,21 +59,23 @@ if(PAYLOAD_DIGESTS)
   set(words "")
   foreach(entry IN LISTS PAYLOAD_DIGESTS)
     set(length 0)
-    if(entry MATCHES "^([^=]+)=([0-9a-f]+)$")
+    set(version_length 0)
+    if(entry MATCHES "^([^=]+)=([0-9a-f]+)=([0-9a-f]+)$")
       list(APPEND names ${CMAKE_MATCH_1})
       set(digest ${CMAKE_MATCH_2})
+      set(version ${CMAKE_MATCH_3})
       string(LENGTH "${digest}" length)
+      string(LENGTH "${version}" version_length)
     endif()
-    if(NOT length EQUAL 64)
-      message(FATAL_ERROR "PAYLOAD_DIGESTS: '${entry}' is not NAME=sha256 (64 lower-case hex digits)")
+    if(NOT length EQUAL 64 OR version_length GREATER 98 OR NOT version_length MATCHES "[02468]$")
+      message(FATAL_ERROR "PAYLOAD_DIGESTS: '${entry}' is not NAME=sha256=version (64 lower-case hex digits, "
+                          "then at most 49 ASCII bytes in hex)")
     endif()
-    # RCDATA numbers are 16-bit little-endian words: two bytes each, swapped.
-    foreach(at RANGE 0 62 4)
-      string(SUBSTRING "${digest}" ${at} 2 first)
-      math(EXPR next "${at} + 2")
-      string(SUBSTRING "${digest}" ${next} 2 second)
-      list(APPEND words "0x${second}${first}")
-    endforeach()
+    # The version text, its terminator and zeros to 50 bytes.
+    string(REPEAT "0" 100 zeros)
+    string(APPEND version "${zeros}")
+    string(SUBSTRING "${version}" 0 100 version)
+    append_words("${digest}${version}")
   endforeach()
   if(NOT names STREQUAL table_names)
     message(FATAL_ERROR "PAYLOAD_DIGESTS names ${names}, the payload table ${table_names}: same names, same order")

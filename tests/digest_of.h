@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "kit/payload_table.h"
 #include "update/sha256.h"
 
 inline std::string digest_of(const std::string &bytes) {
@@ -13,4 +14,10 @@ inline std::string digest_of(const std::string &bytes) {
   BYTE digest[SHA256_SIZE];
   sha256_end(&hash, digest);
   return std::string(reinterpret_cast<char *>(digest), SHA256_SIZE);
+}
+
+// A release's record of a payload: its digest, then its FileVersion text,
+// zero-filled to the version capacity.
+inline std::string record_of(const std::string &bytes, const std::string &version) {
+  return digest_of(bytes) + version + std::string(VERSION_CAPACITY - version.size(), '\0');
 }

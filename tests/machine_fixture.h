@@ -9,6 +9,8 @@
 
 #include "kit_names.h"
 #include "simwin/machine.h"
+#include "update/payload_holds.h"
+#include "update/update_pass.h"
 
 inline HINSTANCE const INSTANCE = reinterpret_cast<HINSTANCE>(0x400000);
 
@@ -24,6 +26,15 @@ inline std::string file_in(const std::string &directory, const std::string &name
 }
 inline std::string avc_in(const std::string &directory) { return file_in(directory, AVC_LIBRARY); }
 inline std::string api_in(const std::string &directory) { return file_in(directory, API_LIBRARY); }
+
+// One update pass with the payloads held as the run holds them.
+inline int pass_with_kit(const char *directory, BYTE report) {
+  HeldPayload payloads[MAX_PAIRS];
+  hold_payloads(INSTANCE, payloads);
+  int result = update_product(INSTANCE, payloads, directory, report);
+  release_payloads(payloads);
+  return result;
+}
 
 class MachineTest : public ::testing::Test {
  protected:

@@ -23,6 +23,16 @@ static int names_itself(LPCSTR path) {
   return 1;
 }
 
+void delete_at_restart(LPCSTR path, DWORD platform_id) {
+  if (!names_itself(path)) return;
+  // Windows 95, 98 and Me export MoveFileExA only as a stub that fails
+  // with ERROR_CALL_NOT_IMPLEMENTED; they read WinInit.ini instead.
+  if (platform_id == VER_PLATFORM_WIN32_NT)
+    MoveFileExA(path, 0, MOVEFILE_DELAY_UNTIL_REBOOT);
+  else
+    schedule_deletion_in_wininit(path);
+}
+
 void remove_file(LPCSTR path, DWORD platform_id) {
   if (!names_itself(path)) return;
   SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
@@ -31,12 +41,7 @@ void remove_file(LPCSTR path, DWORD platform_id) {
   // name at the next restart.
   DWORD error = GetLastError();
   if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return;
-  // Windows 95, 98 and Me export MoveFileExA only as a stub that fails
-  // with ERROR_CALL_NOT_IMPLEMENTED; they read WinInit.ini instead.
-  if (platform_id == VER_PLATFORM_WIN32_NT)
-    MoveFileExA(path, 0, MOVEFILE_DELAY_UNTIL_REBOOT);
-  else
-    schedule_deletion_in_wininit(path);
+  delete_at_restart(path, platform_id);
 }
 
 // WININIT.EXE carries out WinInit.ini on Windows 95, 98 and Me before

@@ -12,4 +12,9 @@ HMODULE load_system_library(LPCSTR name) {
   return LoadLibraryA(path);
 }
 
-FARPROC kernel_function(LPCSTR name) { return GetProcAddress(GetModuleHandleA("KERNEL32"), name); }
+FARPROC module_function(LPCSTR module, LPCSTR name) {
+  HMODULE loaded = GetModuleHandleA(module);
+  return loaded ? GetProcAddress(loaded, name) : 0;
+}
+
+FARPROC kernel_function(LPCSTR name) { return module_function("KERNEL32", name); }

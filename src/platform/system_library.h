@@ -22,3 +22,7 @@ Function as_function(FARPROC found) {
 // this system's KERNEL32 does not export it. Imported, it would keep the
 // whole program from loading there.
 FARPROC kernel_function(LPCSTR name);
+
+// The same for a library the process has loaded already (NTDLL on the NT
+// family); null where it is not loaded. It is never loaded here.
+FARPROC module_function(LPCSTR module, LPCSTR name);

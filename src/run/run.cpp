@@ -6,6 +6,7 @@
 #include "messages/catalogue.h"
 #include "platform/text.h"
 #include "update/install_location.h"
+#include "update/payload_holds.h"
 #include "update/update_pass.h"
 
 // The single-instance mutex. It reads like the boxes' caption, but the two
@@ -61,7 +62,7 @@ UINT outcome_message(int first_result, int second_result) {
   return MSG_NO_NEED;
 }
 
-static void update_installations(HINSTANCE instance) {
+static void update_installations(HINSTANCE instance, HeldPayload *payloads) {
   char locations[2][MAX_PATH];
   int found[2];
   for (int i = 0; i < 2; ++i) {
@@ -75,8 +76,8 @@ static void update_installations(HINSTANCE instance) {
   }
   int results[2];
   for (int i = 0; i < 2; ++i)
-    results[i] =
-        found[i] ? update_product(instance, locations[i], INSTALLATIONS[i].report_missing_targets) : PASS_NO_TARGET;
+    results[i] = found[i] ? update_product(instance, payloads, locations[i], INSTALLATIONS[i].report_missing_targets)
+                          : PASS_NO_TARGET;
   UINT outcome = outcome_message(results[0], results[1]);
   if (outcome) show_catalogue_message(instance, outcome);
 }
@@ -86,8 +87,17 @@ int run(HINSTANCE instance, HINSTANCE, LPSTR tail, int) {
   HANDLE mutex;
   if (!claim_single_instance(&mutex)) return 0;
   int remove = has_removal_switch(tail);
-  update_installations(instance);
-  if (remove) remove_self();
+  // Before the first box: a box may wait for as long as anyone likes.
+  HeldPayload payloads[MAX_PAIRS];
+  hold_payloads(instance, payloads);
+  update_installations(instance, payloads);
+  // A library set aside would be lost for good without the kit that puts
+  // it back.
+  if (remove && !kit_still_needed(payloads)) {
+    check_unread_payloads(payloads);
+    remove_self(payloads);
+  }
+  release_payloads(payloads);
   if (mutex) CloseHandle(mutex);
   return 0;
 }

@@ -1,8 +1,7 @@
 #pragma once
 
+#include "kit/payload_table.h"
 #include "platform/platform.h"
-
-enum { VERSION_CAPACITY = 50 };
 
 // The FileVersion string of the file's first translation, read with the
 // functions of the system directory's VERSION.DLL. 1 when it was copied

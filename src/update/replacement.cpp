@@ -1,17 +1,18 @@
 #include "replacement.h"
 
-#include "kit/paths.h"
+#include "kit/payload_table.h"
 #include "payload_digest.h"
 #include "platform/family.h"
 #include "platform/text.h"
 #include "presence.h"
 
-// The working files beside the library: the payload's copy, and on the 9x
-// family the old library between two renames. The names are fixed, so a run
-// cut short by a crash or a power cut leaves at most these two, never under
-// a library's name; the next run puts a library left aside back and clears
-// them once every library is in place. They are no longer than the
-// library names, so a library path that fits MAX_PATH leaves room for them.
+// The working files beside the library: the payload's copy, made and
+// removed within one pair, and on the 9x family the old library between two
+// renames, under a name of its own library's pair, so that a copy set aside
+// is never taken for another library's. A run cut short by a crash or a
+// power cut leaves nothing else, and never under a library's name: the next
+// run puts a library left aside back, and removes a copy set aside whose
+// library is in place.
 //
 // The directory may let other users make files in it, and the updater runs
 // with administrator rights. A file already under a working name may be
@@ -21,7 +22,8 @@
 // to; a hard link's other names keep their file). When the name cannot be
 // freed, the library is left as it is.
 static const char NEW_NAME[] = "TRVNEW.TMP";
-static const char OLD_NAME[] = "TRVOLD.TMP";
+static const char ASIDE_NAME[] = "TRVOLD?.TMP";  // "?": the pair's number, 1 on
+static const int ASIDE_NUMBER_AT = 6;
 
 enum { COPY_CHUNK = 65536 };
 
@@ -50,14 +52,18 @@ static HANDLE create_working_file(LPCSTR path, int nt) {
   return CreateFileA(path, GENERIC_WRITE, 0, 0, CREATE_NEW, flags, 0);
 }
 
-// The payload's bytes into the working file, hashed on the way when a digest
-// is given, then the payload's last-write time, as a copy keeps it, and the
-// flush: a rename can reach the disk before the data, and a power cut would
-// then leave a library of the right size full of zeros. The time goes on
-// before the flush, so that the flush does not date the file anew.
-static int write_copy(HANDLE payload, const BYTE *digest, HANDLE file, DWORD *payload_error) {
+// The payload's bytes from its start, hashed on the way when a digest is
+// given, into the working file when one is given. The hold serves every
+// installation and the clean-up, so each read begins by going back to the
+// start.
+static int read_payload(HANDLE payload, const BYTE *digest, HANDLE file, DWORD *payload_error) {
   Sha256 hash;
   sha256_begin(&hash);
+  SetLastError(0);
+  if (SetFilePointer(payload, 0, 0, FILE_BEGIN) == INVALID_SET_FILE_POINTER && GetLastError()) {
+    *payload_error = failure_reason();
+    return 0;
+  }
   for (;;) {
     DWORD got = 0;
     if (!ReadFile(payload, g_chunk, COPY_CHUNK, &got, 0)) {
@@ -72,12 +78,27 @@ static int write_copy(HANDLE payload, const BYTE *digest, HANDLE file, DWORD *pa
       return 0;
     }
     DWORD put = 0;
-    if (!WriteFile(file, g_chunk, got, &put, 0) || put != got) return 0;
+    if (file && (!WriteFile(file, g_chunk, got, &put, 0) || put != got)) return 0;
   }
   if (digest && !digest_matches(&hash, digest)) {
     *payload_error = ERROR_FILE_CORRUPT;
     return 0;
   }
+  return 1;
+}
+
+int payload_has_digest(HANDLE payload, const BYTE *digest) {
+  DWORD error = 0;
+  return read_payload(payload, digest, 0, &error);
+}
+
+// The payload's bytes into the working file, then the payload's last-write
+// time, as a copy keeps it, and the flush: a rename can reach the disk before
+// the data, and a power cut would then leave a library of the right size full
+// of zeros. The time goes on before the flush, so that the flush does not
+// date the file anew.
+static int write_copy(HANDLE payload, const BYTE *digest, HANDLE file, DWORD *payload_error) {
+  if (!read_payload(payload, digest, file, payload_error)) return 0;
   FILETIME written;
   return GetFileTime(payload, 0, 0, &written) && SetFileTime(file, 0, 0, &written) && FlushFileBuffers(file);
 }
@@ -96,85 +117,103 @@ static int library_is_free(LPCSTR path) {
 // sequence:
 //   1. the library must open for writing with no sharing: Windows 9x keeps
 //      a loaded library open (Wine's 9x mode would let it be renamed);
-//   2. the library is renamed to OLD_NAME, which must be free: a rename
-//      never goes over an existing name;
+//   2. the library is set aside under its pair's name, which must be free:
+//      a rename never goes over an existing name;
 //   3. the new file is renamed to the library's name; when that fails, the
 //      old library is renamed back;
-//   4. OLD_NAME is deleted.
+//   4. the copy set aside is deleted; when that fails (a scanner has it
+//      open), it stays under its own name, and the next run removes it.
 // The library's name is empty only between steps 2 and 3, two renames in one
-// directory, and the old bytes lie under OLD_NAME meanwhile. When even the
-// way back fails, both working files stay as they are: the next run puts
-// the old library back (restore_cut_exchange).
-enum Placed { LIBRARY_KEPT = 0, LIBRARY_REPLACED = 1, LIBRARY_ASIDE = 2 };
-
-static Placed exchange_by_renames(LPCSTR fresh, LPCSTR target, LPCSTR install_directory) {
-  char old[MAX_PATH];
-  if (!join_target_path(old, MAX_PATH, install_directory, OLD_NAME) || !library_is_free(target)) return LIBRARY_KEPT;
-  if (!free_working_name(old) || !MoveFileA(target, old)) return LIBRARY_KEPT;
-  if (!MoveFileA(fresh, target)) return MoveFileA(old, target) ? LIBRARY_KEPT : LIBRARY_ASIDE;
-  DeleteFileA(old);
+// directory, and the old bytes lie set aside meanwhile. When even the way
+// back fails, both working files stay as they are: the next run puts the old
+// library back (repair_set_aside).
+static Replacement exchange_by_renames(const LibraryPaths *paths) {
+  if (!paths->aside[0] || !library_is_free(paths->library)) return LIBRARY_KEPT;
+  if (!free_working_name(paths->aside) || !MoveFileA(paths->library, paths->aside)) return LIBRARY_KEPT;
+  if (!MoveFileA(paths->fresh, paths->library))
+    return MoveFileA(paths->aside, paths->library) ? LIBRARY_KEPT : LIBRARY_SET_ASIDE;
+  DeleteFileA(paths->aside);
   return LIBRARY_REPLACED;
 }
 
 // On the NT family one rename replaces the library; it fails while a
 // program has the library loaded.
-static Placed put_in_place(LPCSTR fresh, LPCSTR target, LPCSTR install_directory, int nt) {
-  if (!nt) return exchange_by_renames(fresh, target, install_directory);
-  return MoveFileExA(fresh, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? LIBRARY_REPLACED
-                                                                                        : LIBRARY_KEPT;
+static Replacement put_in_place(const LibraryPaths *paths, int nt) {
+  if (!nt) return exchange_by_renames(paths);
+  return MoveFileExA(paths->fresh, paths->library, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+             ? LIBRARY_REPLACED
+             : LIBRARY_KEPT;
 }
 
-// A library whose name is a link or another reparse point is left alone:
-// the name may lead anywhere, to a system file even, and an elevated run
-// neither clears the attributes of nor replaces whatever that is. Windows
-// 9x has no reparse points.
-static int is_plain_file(LPCSTR path) {
-  DWORD attributes = GetFileAttributesA(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+// The library's attributes, when its name is a plain file. One that is a
+// link or another reparse point is left alone: the name may lead anywhere,
+// to a system file even, and an elevated run neither clears the attributes
+// of nor replaces whatever that is. Windows 9x has no reparse points.
+static int plain_file_attributes(LPCSTR path, DWORD *attributes) {
+  *attributes = GetFileAttributesA(path);
+  return *attributes != INVALID_FILE_ATTRIBUTES && !(*attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-// The working paths are built whole or refused, never cut (join_target_path).
-// A read-only library is replaced all the same, and it ends plain, as the
-// new file may not: NT marks a file it makes for archiving.
-int replace_library(HANDLE payload, const BYTE *digest, LPCSTR target, LPCSTR install_directory, DWORD *payload_error) {
+// The working path of that name beside the library: the library's path with
+// the library's name, its last name_length bytes, exchanged for it. Empty
+// when it would not fit MAX_PATH.
+static void beside_library(LPSTR path, LPCSTR library, int name_length, LPCSTR name) {
+  path[0] = '\0';
+  int folder = text_length(library, MAX_PATH) - name_length;
+  if (folder < 0 || text_length(name, MAX_PATH - folder) < 0) return;
+  bytes_copy(path, library, folder);
+  text_join(path + folder, MAX_PATH - folder, name, "", "");
+}
+
+void place_working_files(LibraryPaths *paths, int index) {
+  const int name_length = text_length(TARGET_NAMES[index], MAX_PATH);
+  char aside[sizeof ASIDE_NAME];
+  bytes_copy(aside, ASIDE_NAME, sizeof ASIDE_NAME);
+  aside[ASIDE_NUMBER_AT] = static_cast<char>('1' + index);
+  beside_library(paths->fresh, paths->library, name_length, NEW_NAME);
+  beside_library(paths->aside, paths->library, name_length, aside);
+}
+
+// The library's attributes are cleared only for the renames, which a
+// read-only library refuses, and come back when it keeps its old bytes. The
+// new library ends plain, as the new file may not: NT marks a file it makes
+// for archiving.
+Replacement replace_library(HANDLE payload, const BYTE *digest, const LibraryPaths *paths, DWORD *payload_error) {
   *payload_error = 0;
-  char fresh[MAX_PATH];
-  if (!join_target_path(fresh, MAX_PATH, install_directory, NEW_NAME) || !is_plain_file(target)) return 0;
-  SetFileAttributesA(target, FILE_ATTRIBUTE_NORMAL);
+  DWORD attributes;
+  if (!paths->fresh[0] || !plain_file_attributes(paths->library, &attributes)) return LIBRARY_KEPT;
   const int nt = nt_family();
-  if (!free_working_name(fresh)) return 0;
-  HANDLE file = create_working_file(fresh, nt);
-  if (file == INVALID_HANDLE_VALUE) return 0;
+  if (!free_working_name(paths->fresh)) return LIBRARY_KEPT;
+  HANDLE file = create_working_file(paths->fresh, nt);
+  if (file == INVALID_HANDLE_VALUE) return LIBRARY_KEPT;
   int copied = write_copy(payload, digest, file, payload_error);
   CloseHandle(file);
-  const Placed placed = copied ? put_in_place(fresh, target, install_directory, nt) : LIBRARY_KEPT;
-  if (placed == LIBRARY_REPLACED) {
-    SetFileAttributesA(target, FILE_ATTRIBUTE_NORMAL);
-    return 1;
+  Replacement placed = LIBRARY_KEPT;
+  if (copied) {
+    SetFileAttributesA(paths->library, FILE_ATTRIBUTE_NORMAL);
+    placed = put_in_place(paths, nt);
+    if (placed != LIBRARY_SET_ASIDE)
+      SetFileAttributesA(paths->library, placed == LIBRARY_REPLACED ? FILE_ATTRIBUTE_NORMAL : attributes);
   }
-  if (placed == LIBRARY_KEPT) DeleteFileA(fresh);
-  return 0;
+  if (placed == LIBRARY_KEPT) DeleteFileA(paths->fresh);
+  return placed;
 }
 
-// Only the 9x exchange ever puts a library aside, and Windows 9x knows no
-// links: a TRVOLD.TMP on the NT family is not the updater's, and on 9x it
-// can be nothing but a plain file. Whoever could have made it there could
-// have made the library itself.
-void restore_cut_exchange(LPCSTR target, LPCSTR install_directory) {
-  char old[MAX_PATH];
-  char fresh[MAX_PATH];
-  if (nt_family() || text_length(target, MAX_PATH) < 0 ||
-      !join_target_path(old, MAX_PATH, install_directory, OLD_NAME) ||
-      !join_target_path(fresh, MAX_PATH, install_directory, NEW_NAME))
-    return;
-  // A rename never goes over an existing name: a library in place stays.
-  if (MoveFileA(old, target)) DeleteFileA(fresh);
+// Only the 9x exchange ever sets a library aside, and Windows 9x knows no
+// links: a set-aside name on the NT family is not the updater's, and is
+// never touched, nor where the family is not known. On 9x it can be nothing
+// but a plain file, and whoever could have made it there could have made the
+// library itself.
+void repair_set_aside(const LibraryPaths *paths) {
+  DWORD family;
+  if (!platform_family(&family) || family == VER_PLATFORM_WIN32_NT || !paths->aside[0]) return;
+  // A rename never goes over an existing name: a library in place stays,
+  // and its old copy goes.
+  if (MoveFileA(paths->aside, paths->library)) return;
+  DWORD error = GetLastError();
+  if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) DeleteFileA(paths->aside);
 }
 
-void clear_working_files(LPCSTR install_directory) {
-  static const LPCSTR WORKING_NAMES[] = {NEW_NAME, OLD_NAME};
-  for (LPCSTR name : WORKING_NAMES) {
-    char path[MAX_PATH];
-    if (join_target_path(path, MAX_PATH, install_directory, name)) DeleteFileA(path);
-  }
+void clear_working_file(const LibraryPaths *paths) {
+  if (paths->fresh[0]) DeleteFileA(paths->fresh);
 }

@@ -1,29 +1,53 @@
 // Replacing an installed library so that it is never torn.
 #pragma once
 
+#include "kit/paths.h"
 #include "platform/platform.h"
 
-// Replaces the library at target, which lies in install_directory, with the
-// bytes read through payload: a handle open for reading at the file's start
-// that nobody may write while it is held. With a digest (a release build)
-// the bytes must hash to it. At every moment the library's name holds either
-// its old bytes or the payload's, whole: the copy is written beside the
-// library into a working file made for it, flushed to disk, and only then
-// renamed over it. 1 when the library was replaced. 0 when it keeps its old
-// bytes, with no working file of this run left behind: *payload_error is
-// then the reason the payload could not be read or did not match
-// (ERROR_FILE_CORRUPT), or 0 when the library could not be replaced (it is
-// in use, the disk is full, a working name is taken, a step failed).
-int replace_library(HANDLE payload, const BYTE *digest, LPCSTR target, LPCSTR install_directory, DWORD *payload_error);
+// One library's path in its installation and its working files' beside it,
+// built once by the update pass. A working path that would not fit MAX_PATH
+// is empty, and the library is then not replaced.
+struct LibraryPaths {
+  char library[WHOLE_PATH_CAPACITY];
+  char fresh[MAX_PATH];  // TRVNEW.TMP: the payload's copy
+  char aside[MAX_PATH];  // TRVOLDn.TMP, n the pair's number: the old library on 9x
+};
 
-// Before the library at target is looked at. A run cut between the two
-// renames of the 9x exchange left its name empty, the old library under a
-// working name and the new copy under another. The old one goes back under
-// the library's name, as it is whole by construction, while the new copy may
-// have been cut; the new copy is then deleted. Nothing changes while the
-// library's name is taken, and when the rename fails both working files stay.
-void restore_cut_exchange(LPCSTR target, LPCSTR install_directory);
+// Builds the working paths beside paths->library, the library of the pair
+// of that index in the payload table.
+void place_working_files(LibraryPaths *paths, int index);
+
+enum Replacement {
+  LIBRARY_KEPT = 0,       // the old bytes, under the library's name
+  LIBRARY_REPLACED = 1,   // the payload's bytes, under the library's name
+  LIBRARY_SET_ASIDE = 2,  // 9x: the old bytes under paths->aside, the way back failed
+};
+
+// Replaces the library with the bytes read through payload, from its start:
+// a handle open for reading that nobody may write while it is held. With a
+// digest (a release build) the bytes must hash to it. At every moment the
+// library's name holds either its old bytes or the payload's, whole (on 9x,
+// or for an instant nothing, the old bytes set aside): the copy is written
+// into a working file made for it, flushed to disk, and only then renamed
+// over the library. When the library keeps its old bytes, no working file of
+// this run is left behind, and *payload_error is the reason the payload
+// could not be read or did not match (ERROR_FILE_CORRUPT), or 0 when the
+// library could not be replaced (it is in use, the disk is full, a working
+// name is taken, a step failed). A library set aside stays so, for the next
+// run to put back.
+Replacement replace_library(HANDLE payload, const BYTE *digest, const LibraryPaths *paths, DWORD *payload_error);
+
+// 1 when the bytes read through payload, from its start, have the digest.
+int payload_has_digest(HANDLE payload, const BYTE *digest);
+
+// Before any library of the directory is looked at, for each pair: a run cut
+// between the two renames of the 9x exchange left the library's name empty
+// and the old library set aside; it goes back, as it is whole by
+// construction. A copy set aside whose library is in place is an old copy
+// of it, left when its deletion failed or was cut, and goes. A library
+// missing with no copy of its own stays missing.
+void repair_set_aside(const LibraryPaths *paths);
 
 // After a walk that found every library of the directory in place: deletes
-// the working files a run cut short left there, as names only.
-void clear_working_files(LPCSTR install_directory);
+// the payload's copy that a run cut short left there, as a name only.
+void clear_working_file(const LibraryPaths *paths);

@@ -24,38 +24,65 @@ static DWORD mix(DWORD x, int a, int b, int c, int shift) {
   return rotate_right(x, a) ^ rotate_right(x, b) ^ (shift ? x >> c : rotate_right(x, c));
 }
 
-// One 64-byte block into the state. Plain loops, not unrolled, and the
-// message schedule kept as a ring of 16 words: the executable has little
-// room, and the disk bounds the speed anyway.
-static void compress(DWORD *state, const BYTE *block) {
-  DWORD w[16];
-  DWORD v[8];
-  for (int i = 0; i < 8; ++i) v[i] = state[i];
-  for (int i = 0; i < 64; ++i) {
-    DWORD word;
-    if (i < 16) {
-      word = 0;
-      for (int b = 0; b < 4; ++b) word = word << 8 | block[4 * i + b];
-    } else {
-      word = w[i & 15] + mix(w[(i + 1) & 15], 7, 18, 3, 1) + w[(i + 9) & 15] + mix(w[(i + 14) & 15], 17, 19, 10, 1);
-    }
-    w[i & 15] = word;
-    DWORD e = v[4], a = v[0];
-    DWORD t1 = v[7] + mix(e, 6, 11, 25, 0) + ((e & v[5]) ^ (~e & v[6])) + ROUND_CONSTANTS[i] + word;
-    DWORD t2 = mix(a, 2, 13, 22, 0) + ((a & v[1]) ^ (a & v[2]) ^ (v[1] & v[2]));
-    for (int j = 7; j > 0; --j) v[j] = v[j - 1];
-    v[4] += t1;
-    v[0] = t1 + t2;
-  }
-  for (int i = 0; i < 8; ++i) state[i] += v[i];
+// Round i's word of the message: the block's own 16 words, big-endian, then
+// words mixed from earlier ones.
+static DWORD message_word(DWORD *w, const BYTE *block, int i) {
+  if (i >= 16) return w[i - 16] + mix(w[i - 15], 7, 18, 3, 1) + w[i - 7] + mix(w[i - 2], 17, 19, 10, 1);
+  const BYTE *at = block + 4 * i;
+  return static_cast<DWORD>(at[0]) << 24 | at[1] << 16 | at[2] << 8 | at[3];
 }
 
-// The length only counts modulo the block size here, so padding may run
-// it past 4 GB harmlessly.
-static void put_byte(Sha256 *hash, BYTE value) {
-  hash->block[hash->length % SHA256_BLOCK] = value;
-  if (++hash->length % SHA256_BLOCK == 0) compress(hash->state, hash->block);
+// One 64-byte block into the state. A round makes only two new working
+// words, a and e; the other six are the a's and e's of the three rounds
+// before. So each round's a and e take the next place in as and es, and no
+// word moves: round i finds b, c, d at as[i + 2], as[i + 1], as[i], and f, g,
+// h at the same places in es. One loop, not eight unrolled rounds: those
+// would cost some 1.5 KB more, and the executable has no room for that.
+static void compress(DWORD *state, const BYTE *block) {
+  DWORD w[64];
+  DWORD as[4 + 64], es[4 + 64];
+  for (int i = 0; i < 4; ++i) {
+    as[3 - i] = state[i];
+    es[3 - i] = state[4 + i];
+  }
+  DWORD a = state[0], e = state[4];
+  for (int i = 0; i < 64; ++i) {
+    const DWORD *before_a = as + i, *before_e = es + i;
+    w[i] = message_word(w, block, i);
+    DWORD choice = before_e[1] ^ (e & (before_e[2] ^ before_e[1]));
+    DWORD majority = (a & before_a[2]) | (before_a[1] & (a | before_a[2]));
+    DWORD t1 = before_e[0] + mix(e, 6, 11, 25, 0) + choice + ROUND_CONSTANTS[i] + w[i];
+    es[i + 4] = e = before_a[0] + t1;
+    as[i + 4] = a = t1 + mix(a, 2, 13, 22, 0) + majority;
+  }
+  for (int i = 0; i < 4; ++i) {
+    state[i] += as[67 - i];
+    state[4 + i] += es[67 - i];
+  }
 }
+
+// Whole blocks are compressed where they lie in the caller's bytes; only a
+// block that a call starts or ends inside goes through hash->block, byte by
+// byte. The length only counts modulo the block size here, so padding may
+// run it past 4 GB harmlessly.
+static void absorb(Sha256 *hash, const BYTE *bytes, DWORD size) {
+  while (size) {
+    DWORD used = hash->length % SHA256_BLOCK;
+    DWORD step = 1;
+    if (used == 0 && size >= SHA256_BLOCK) {
+      step = SHA256_BLOCK;
+      compress(hash->state, bytes);
+    } else {
+      hash->block[used] = *bytes;
+      if (used == SHA256_BLOCK - 1) compress(hash->state, hash->block);
+    }
+    hash->length += step;
+    bytes += step;
+    size -= step;
+  }
+}
+
+static void put_byte(Sha256 *hash, BYTE value) { absorb(hash, &value, 1); }
 
 // Byte i of words read as one big-endian sequence.
 static BYTE big_endian_byte(const DWORD *words, unsigned i) {
@@ -69,7 +96,7 @@ void sha256_begin(Sha256 *hash) {
 
 int sha256_add(Sha256 *hash, const BYTE *bytes, DWORD size) {
   if (size > ~hash->length) return 0;
-  for (DWORD i = 0; i < size; ++i) put_byte(hash, bytes[i]);
+  absorb(hash, bytes, size);
   return 1;
 }
 

@@ -6,6 +6,7 @@
 #include "kit/own_path.h"
 #include "machine_fixture.h"
 #include "run/run.h"
+#include "update/payload_holds.h"
 
 class CleanupTest : public MachineTest {
  protected:
@@ -16,6 +17,14 @@ class CleanupTest : public MachineTest {
   }
   static bool kit_left() {
     return sim::exists(EXE) || sim::exists(KIT + API_PAYLOAD) || sim::exists(KIT + AVC_PAYLOAD);
+  }
+  // The clean-up as the run does it: the payloads held at the start.
+  static int remove_kit() {
+    HeldPayload payloads[MAX_PAIRS];
+    hold_payloads(INSTANCE, payloads);
+    int removed = remove_self(payloads);
+    release_payloads(payloads);
+    return removed;
   }
   static void use_9x() { sim::set_platform(VER_PLATFORM_WIN32_WINDOWS); }
   static void put_wininit(const std::string &text) { sim::put_file("C:\\WINDOWS\\WinInit.ini", text); }
@@ -34,7 +43,7 @@ class CleanupTest : public MachineTest {
 };
 
 TEST_F(CleanupTest, NtSchedulesTheRunningExecutableAndDeletesThePayloads) {
-  EXPECT_EQ(1, remove_self());
+  EXPECT_EQ(1, remove_kit());
   EXPECT_EQ(std::vector<std::string>{EXE}, sim::pending_deletions());
   EXPECT_FALSE(sim::exists(KIT + AVC_PAYLOAD));
   EXPECT_FALSE(sim::exists(KIT + API_PAYLOAD));
@@ -46,7 +55,7 @@ TEST_F(CleanupTest, NtSchedulesTheRunningExecutableAndDeletesThePayloads) {
 TEST_F(CleanupTest, NineXWritesOneNulLineForTheRunningExecutable) {
   use_9x();
   sim::put_file(KIT + API_PAYLOAD, "read-only", FILE_ATTRIBUTE_READONLY);
-  remove_self();
+  remove_kit();
   EXPECT_TRUE(sim::pending_deletions().empty());
   EXPECT_EQ(std::vector<std::string>{"Nul=C:\\KIT\\TRV60U~1.EXE"}, sim::wininit_section("Rename"));
   EXPECT_FALSE(sim::exists(KIT + API_PAYLOAD));
@@ -74,7 +83,7 @@ TEST_F(CleanupTest, NineXSchedulesNothingWithoutAShortForm) {
   use_9x();
   put_wininit("[Rename]\r\na=b\r\n");
   sim::fail_call(1, ERROR_ACCESS_DENIED, "GetShortPathNameA");
-  remove_self();
+  remove_kit();
   EXPECT_EQ("GetShortPathNameA", sim::failed_call());
   EXPECT_EQ(std::vector<std::string>{"a=b"}, sim::wininit_section("Rename"));
   EXPECT_FALSE(journal_has("write-section C:\\WINDOWS\\WinInit.ini [Rename]"));
@@ -188,7 +197,7 @@ TEST_F(CleanupTest, NameThatWindowsWouldRewriteIsNeverDeletedNorScheduled) {
       sim::hold(c.own_path, sim::Hold::module);
       sim::put_file(c.neighbour, "somebody else's file");
       record_own_path(INSTANCE);
-      remove_self();
+      remove_kit();
       sim::restart();
       EXPECT_EQ("somebody else's file", sim::bytes_of(c.neighbour)) << family << " " << c.own_path;
       EXPECT_TRUE(sim::exists(c.own_path)) << family << " " << c.own_path;
@@ -218,7 +227,7 @@ TEST_F(CleanupTest, NineXLineThatWouldNotReadBackIsNeverWritten) {
 
 TEST_F(CleanupTest, NothingIsRemovedWithoutThePlatformVersion) {
   sim::fail_version_query();
-  EXPECT_EQ(0, remove_self());
+  EXPECT_EQ(0, remove_kit());
   EXPECT_TRUE(sim::exists(EXE) && sim::exists(KIT + API_PAYLOAD) && sim::exists(KIT + AVC_PAYLOAD));
   EXPECT_TRUE(sim::pending_deletions().empty());
 }
@@ -262,4 +271,46 @@ TEST_F(CleanupTest, WithoutTheSwitchNothingIsRemoved) {
   EXPECT_FALSE(journal_has("delete " + std::string(EXE)));
   sim::restart();
   EXPECT_TRUE(sim::exists(EXE) && sim::exists(KIT + API_PAYLOAD) && sim::exists(KIT + AVC_PAYLOAD));
+}
+
+// While the last box waits, the kit's folder is made to lead elsewhere (a
+// junction pointed at another folder), to read-only files of the kit's
+// names. The clean-up deletes the files the run began with, a read-only one
+// too, through its holds: through SetFileInformationByHandle on Vista and
+// later, NTDLL before; the files the names lead to now keep their bytes and
+// their attributes, and only the executable is left to the restart.
+TEST_F(CleanupTest, NtKitRepointedWhileTheBoxWaitsLosesOnlyItsOwnFiles) {
+  for (DWORD major : {4u, 5u, 6u}) {
+    sim::reset();
+    sim::set_nt_version(major, 0);
+    SetUp();
+    sim::put_file(KIT + AVC_PAYLOAD, "read-only payload", FILE_ATTRIBUTE_READONLY);
+    sim::on_call("MessageBoxA", [] {
+      for (const std::string &name : {UPDATER, AVC_PAYLOAD, API_PAYLOAD}) {
+        sim::relink(KIT + name, "somebody else's");
+        sim::put_file(KIT + name, "somebody else's", FILE_ATTRIBUTE_READONLY);
+      }
+    });
+    run_with("/d");
+    ASSERT_EQ(1u, sim::boxes().size());
+    for (const std::string &name : {UPDATER, AVC_PAYLOAD, API_PAYLOAD}) {
+      EXPECT_EQ("somebody else's", sim::bytes_of(KIT + name)) << major;
+      EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY), sim::attributes_of(KIT + name)) << major;
+    }
+    EXPECT_TRUE(journal_has("delete-through C:\\KIT\\" + AVC_PAYLOAD)) << major;
+    EXPECT_TRUE(journal_has("delete-through C:\\KIT\\" + API_PAYLOAD)) << major;
+    EXPECT_EQ(std::vector<std::string>{EXE}, sim::pending_deletions());
+    EXPECT_EQ(0, sim::open_handles());
+  }
+}
+
+// A payload that a program has loaded cannot go at once on NT either: it is
+// left to the restart. One that was never there is not scheduled.
+TEST_F(CleanupTest, NtPayloadInUseGoesAtTheRestart) {
+  sim::hold(KIT + AVC_PAYLOAD, sim::Hold::module);
+  ASSERT_TRUE(DeleteFileA((KIT + API_PAYLOAD).c_str()));
+  EXPECT_EQ(1, remove_kit());
+  EXPECT_EQ((std::vector<std::string>{EXE, KIT + AVC_PAYLOAD}), sim::pending_deletions());
+  sim::restart();
+  EXPECT_FALSE(kit_left());
 }

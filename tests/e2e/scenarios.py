@@ -627,12 +627,12 @@ def win98_no_wininit_yet(m, t):
 @scenario("win9x", win98=True)
 def win98_exchange_cut_between_renames(m, t):
     """Windows 98, as a power cut between the two renames left it: no TrvAvc, its old
-    bytes in TRVOLD.TMP, the new ones in TRVNEW.TMP. The run puts the old library
+    bytes set aside in its own TRVOLD1.TMP, the new ones in TRVNEW.TMP. The run puts the old library
     back, replaces it, says "Update was succeeded." and leaves no working file."""
     exe = ship(m)
     inst = r"C:\TRV50"
     install(m, inst, api=old(API_LIBRARY))
-    m.put(rf"{inst}\TRVOLD.TMP", data(old(AVC_LIBRARY)))
+    m.put(rf"{inst}\TRVOLD1.TMP", data(old(AVC_LIBRARY)))
     m.put(rf"{inst}\TRVNEW.TMP", data(new_avc()))
     m.registry(reg_text(TRAVEN, Path=inst))
     run = m.run(quoted(exe))
@@ -652,7 +652,7 @@ def win98_disk_full(m, t):
 def win98_never_torn_while_read(m, t):
     """Windows 98, TrvAvc replaced by a 32 MB payload while read again and again: the
     old library, then at most an instant with no library (between two renames, the old
-    bytes wait under TRVOLD.TMP), then the new one; never anything else."""
+    bytes wait under TRVOLD1.TMP), then the new one; never anything else."""
     read_while_replaced(m, t, may_be_missing=True)
 
 

@@ -18,7 +18,10 @@
 // after which the power fails (0 never); the payload digests built in (0
 // none, as the plain build, 1 those of the payloads, 2 with one pair's
 // digest wrong). A file is: present flag, attributes, holder, version
-// resource (see read_file).
+// resource (see read_file); then leftovers of a cut run beside the
+// libraries (a byte of flags, then each leftover's file), and whether a
+// newer kit runs again after a power cut.
+#include <cstdio>
 #include <map>
 #include <set>
 #include <string>
@@ -36,9 +39,10 @@ static const std::string LIBRARIES[2] = {AVC_LIBRARY, API_LIBRARY};
 static const char *const KEYS[2] = {"SOFTWARE\\Quenvor\\PELLAXION\\ZEL", "SOFTWARE\\Quenvor\\TRAVEN-50"};
 static const char *const VALUES[2] = {"InstallDir", "Path"};
 static const char WINDOWS[] = "C:\\WINDOWS";
-// The working files the updater keeps beside a library it replaces.
+// The working files the updater keeps beside a library it replaces: the
+// payload's copy, and on 9x each library's old bytes set aside.
 static const char NEW_NAME[] = "TRVNEW.TMP";
-static const char OLD_NAME[] = "TRVOLD.TMP";
+static const char *const ASIDE_NAMES[2] = {"TRVOLD1.TMP", "TRVOLD2.TMP"};
 
 // ---- The machine ----------------------------------------------------------
 
@@ -76,6 +80,14 @@ struct Files {
     // the updater's 50 bytes can be read.
     versions.push_back(version);
     readable.push_back(kind >= 2 && kind != 3 && kind != 4 && version.size() < 50);
+  }
+  // A payload of a kit newer than any: its FileVersion orders after every
+  // other text.
+  void put_newest(const std::string &path) {
+    sim::put_file(path, "MZ #" + std::to_string(versions.size()));
+    versions.push_back(std::string(VERSION_CAPACITY - 1, '\xff'));
+    readable.push_back(true);
+    sim::set_file_version(path, versions.back());
   }
   // The version the bytes of a file stand for, if it can be read.
   bool version_of(const std::string &bytes, std::string &version) const {
@@ -324,7 +336,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (binding) {
     for (int pair = 0; pair < 2; ++pair) digests[pair] = digest_of(sim::bytes_of(kit + PAYLOADS[pair]));
     if (binding == 2) digests[in.pick(2)][in.pick(SHA256_SIZE)] ^= 1;
-    sim::set_resource(10, "#1", digests[0] + digests[1]);
+    std::string records;
+    for (int pair = 0; pair < 2; ++pair) {
+      std::string version;
+      // The release kit reads it from the payload, and refuses one it
+      // cannot read.
+      if (!files.version_of(sim::bytes_of(kit + PAYLOADS[pair]), version) || version.size() >= VERSION_CAPACITY)
+        version.clear();
+      records += digests[pair] + version + std::string(VERSION_CAPACITY - version.size(), '\0');
+    }
+    sim::set_resource(10, "#1", records);
+  }
+  // What a cut run may have left beside the libraries.
+  const unsigned leftovers = in.byte();
+  for (int i = 0; i < 2; ++i) {
+    if (directories[i].empty()) continue;
+    const std::string names[3] = {NEW_NAME, ASIDE_NAMES[0], ASIDE_NAMES[1]};
+    for (int n = 0; n < 3; ++n)
+      if (leftovers & (1u << (3 * i + n))) files.read_file(in, reference_target_path(directories[i], names[n]));
   }
 
   // What the updater may name: its own path as recorded (the built-in
@@ -350,18 +379,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   for (int i = 0; i < 2; ++i) {
     if (!found[i]) continue;
     const std::string fresh = reference_target_path(directories[i], NEW_NAME);
-    const std::string old = reference_target_path(directories[i], OLD_NAME);
-    for (const std::string &working : {fresh, old}) allowed.add("delete " + working);
+    allowed.add("delete " + fresh);
     allowed.add("create " + fresh);
     allowed.add("write " + fresh);
     for (int pair = 0; pair < 2; ++pair) {
       const std::string library = reference_target_path(directories[i], LIBRARIES[pair]);
+      // A copy set aside is the updater's on 9x alone, and where the
+      // family is not known the 9x exchange is taken.
+      const std::string old = reference_target_path(directories[i], ASIDE_NAMES[pair]);
+      const bool exchange = platform != VER_PLATFORM_WIN32_NT || rare == 3;
+      if (exchange) allowed.add("delete " + old);
       watched.push_back(library);
+      watched.push_back(old);
       aside[library] = old;
       pair_of[library] = pair;
       fresh_of[library] = fresh;
       allowed.add("attributes " + library + " 0x80");
+      // A library that keeps its old bytes gets its attributes back.
+      char attributes[16];
+      std::snprintf(attributes, sizeof attributes, " 0x%02X", sim::attributes_of(library));
+      allowed.add("attributes " + library + attributes);
       allowed.add("move " + fresh + " > " + library);
+      if (!exchange) continue;
       allowed.add("move " + library + " > " + old);
       allowed.add("move " + old + " > " + library);
     }
@@ -450,10 +489,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
   }
 
-  // Never torn: after the restart each library holds its old bytes or its
-  // own payload's, whole; on 9x, cut between its two renames, its old bytes
-  // wait under the working name.
+  // Never torn, never lost, never made up: after the restart each library
+  // holds its old bytes, its own copy set aside or its own payload's, whole;
+  // on 9x, cut between its two renames, its old bytes wait under its own
+  // name set aside. A library that had neither its name nor a copy set
+  // aside does not appear. After a power cut a newer kit runs again, and
+  // the same holds, the newer payload's bytes allowed too.
   sim::restart();
+  const bool again = cut && in.flag();
+  std::string newer[2];
+  if (again) {
+    for (int pair = 0; pair < 2; ++pair) {
+      files.put_newest(kit + PAYLOADS[pair]);
+      newer[pair] = sim::bytes_of(kit + PAYLOADS[pair]);
+    }
+    Exact second_tail = Exact::of(tail);
+    FUZZ_CHECK(run(FUZZ_INSTANCE, 0, second_tail.get(), SW_SHOWDEFAULT) == 0);
+    check_machine_clean();
+    sim::restart();
+  }
   for (int i = 0; i < 2; ++i) {
     if (!found[i]) continue;
     for (int pair = 0; pair < 2; ++pair) {
@@ -463,12 +517,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       for (const std::string &path : removable) removed |= removal && loosely(path) == loosely(library);
       if (removed) continue;
       const std::string &old = before_run.at(library);
-      const std::string &payload = before_run.at(removable[1 + pair]);
+      const std::string &set_aside = before_run.at(aside.at(library));
+      const bool nine_x = platform != VER_PLATFORM_WIN32_NT || rare == 3;
+      const bool had = existed.at(library) || (nine_x && existed.at(aside.at(library)));
       if (sim::exists(library)) {
         const std::string bytes = sim::bytes_of(library);
-        FUZZ_CHECK(bytes == old || bytes == payload);
+        FUZZ_CHECK(had);
+        FUZZ_CHECK(bytes == old || (nine_x && bytes == set_aside) || bytes == before_run.at(removable[1 + pair]) ||
+                   (again && bytes == newer[pair]));
       } else if (existed.at(library)) {
-        FUZZ_CHECK(cut && platform != VER_PLATFORM_WIN32_NT && sim::bytes_of(aside.at(library)) == old);
+        FUZZ_CHECK(cut && nine_x && sim::bytes_of(aside.at(library)) == old);
       }
     }
   }

@@ -44,11 +44,13 @@ ALLOWED_DLLS = ("KERNEL32.DLL", "USER32.DLL", "ADVAPI32.DLL")
 STARTUP_ONLY = {"KERNEL32.DLL": {"GetCommandLineA", "GetStartupInfoA", "ExitProcess"}}
 # Looked up at run time with GetProcAddress, never imported: the version
 # functions of the system's VERSION.DLL, and the KERNEL32 functions that
-# some systems lack (nothing shows that Windows 95 has FormatMessageW);
-# and the libraries loaded by full path before the first box.
+# some systems lack (nothing shows that Windows 95 has FormatMessageW, and
+# SetFileInformationByHandle came with Vista), with NTDLL's
+# NtSetInformationFile, which the 9x family lacks; and the libraries loaded
+# by full path before the first box.
 RUN_TIME_NAMES = ("VERSION.DLL", "GetFileVersionInfoSizeA", "GetFileVersionInfoA", "VerQueryValueA",
-                  "SetDefaultDllDirectories", "SetDllDirectoryA", "FormatMessageW", "dwmapi.dll", "msimg32.dll",
-                  "uxtheme.dll")
+                  "SetDefaultDllDirectories", "SetDllDirectoryA", "FormatMessageW", "SetFileInformationByHandle",
+                  "NtSetInformationFile", "dwmapi.dll", "msimg32.dll", "uxtheme.dll")
 C_RUNTIMES = re.compile(r"msvcr|msvcp|ucrt|api-ms-win-crt|libgcc|libstdc|libwinpthread|mingwm", re.I)
 # 16 KB, and one 512-byte page more for the release build's payload digests:
 # copying through the checked handle, working files that are only ever new,

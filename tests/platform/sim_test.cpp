@@ -114,8 +114,17 @@ TEST_F(SimFiles, NineXRefusesTheExclusiveOpenOfAnOpenFile) {
   EXPECT_FALSE(CopyFileA(PAYLOAD, TARGET, FALSE));
   EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
 
-  // Our own open for no access counts as well.
+  // A version read opens the DOS way, in compatibility mode: beside an open
+  // that denies writing, only a read-only file can be read so.
   sim::release(TARGET);
+  HANDLE holder = open_for(TARGET, GENERIC_READ, FILE_SHARE_READ);
+  EXPECT_TRUE(version_block(TARGET).empty());
+  ASSERT_TRUE(SetFileAttributesA(TARGET, FILE_ATTRIBUTE_READONLY));
+  EXPECT_FALSE(version_block(TARGET).empty());
+  CloseHandle(holder);
+  SetFileAttributesA(TARGET, FILE_ATTRIBUTE_NORMAL);
+
+  // Our own open for no access counts as well.
   HANDLE first = open_for(TARGET, 0, FILE_SHARE_READ | FILE_SHARE_WRITE);
   EXPECT_EQ(INVALID_HANDLE_VALUE, open_for(TARGET, 0, 0));
   CloseHandle(first);

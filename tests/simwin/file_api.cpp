@@ -246,6 +246,78 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, 
   return TRUE;
 }
 
+DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG distance_high, DWORD method) {
+  if (DWORD injected = enter("SetFilePointer")) {
+    set_error(injected);
+    return INVALID_SET_FILE_POINTER;
+  }
+  Handle *h = file_handle("SetFilePointer", file);
+  if (!h) return INVALID_SET_FILE_POINTER;
+  // Going back to the start is all the updater does.
+  if (method != FILE_BEGIN || distance != 0 || (distance_high && *distance_high != 0)) {
+    fault("SetFilePointer elsewhere than to the start");
+    set_error(ERROR_INVALID_PARAMETER);
+    return INVALID_SET_FILE_POINTER;
+  }
+  h->position = 0;
+  return 0;
+}
+
+// What SetFileInformationByHandle and NtSetInformationFile share: the basic
+// record (40 bytes; its attributes at 32, where 0 means unchanged) needs
+// FILE_WRITE_ATTRIBUTES, the disposition (a BOOLEAN) DELETE. A read-only
+// file or a running image refuses its deletion (STATUS_CANNOT_DELETE), and
+// the file goes when the handle closes: the file the handle was opened on,
+// whatever its name has come to lead to.
+static DWORD set_information(const char *function, HANDLE file, bool basic, LPVOID data, DWORD size) {
+  Handle *h = file_handle(function, file);
+  if (!h) return ERROR_INVALID_HANDLE;
+  File *target = file_of(*h);
+  DWORD attributes = 0;
+  if (basic && data && size >= 40) std::memcpy(&attributes, static_cast<char *>(data) + 32, sizeof attributes);
+  DWORD error = 0;
+  if (!data || size < (basic ? 40u : 1u))
+    error = ERROR_INVALID_PARAMETER;
+  else if (!target)
+    error = ERROR_FILE_NOT_FOUND;
+  else if (!(h->access & (basic ? FILE_WRITE_ATTRIBUTES : DELETE)))
+    error = ERROR_ACCESS_DENIED;
+  else if (!basic && ((target->attributes & FILE_ATTRIBUTE_READONLY) || (!h->detached && module_held(h->name))))
+    error = ERROR_ACCESS_DENIED;
+  if (!error && !disk_changed()) error = ERROR_NOT_READY;
+  char text[16];
+  std::snprintf(text, sizeof text, " 0x%02X", attributes);
+  record(basic ? "attributes-through " + h->name + text : "delete-through " + h->name, error == 0);
+  if (error) return error;
+  if (!basic)
+    h->delete_pending = *static_cast<BYTE *>(data) != 0;
+  else if (attributes)
+    target->attributes =
+        (attributes & ~FILE_ATTRIBUTE_NORMAL) ? attributes & ~FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_NORMAL;
+  return 0;
+}
+
+BOOL WINAPI SetFileInformationByHandle(HANDLE file, int information_class, LPVOID data, DWORD size) {
+  if (DWORD injected = enter("SetFileInformationByHandle")) return fail(injected);
+  // FileBasicInfo is 0, FileDispositionInfo 4.
+  if (information_class != 0 && information_class != 4) return fail(ERROR_INVALID_PARAMETER);
+  DWORD error = set_information("SetFileInformationByHandle", file, information_class == 0, data, size);
+  return error ? fail(error) : TRUE;
+}
+
+LONG WINAPI NtSetInformationFile(HANDLE file, LPVOID status_block, LPVOID data, DWORD size, int information_class) {
+  const LONG STATUS_ACCESS_DENIED = static_cast<LONG>(0xC0000022u),
+             STATUS_INVALID_PARAMETER = static_cast<LONG>(0xC000000Du);
+  if (enter("NtSetInformationFile")) return STATUS_ACCESS_DENIED;
+  // FileBasicInformation is 4, FileDispositionInformation 13. The native
+  // call leaves the last error alone.
+  if (!status_block || (information_class != 4 && information_class != 13)) return STATUS_INVALID_PARAMETER;
+  const DWORD kept = machine().last_error;
+  DWORD error = set_information("NtSetInformationFile", file, information_class == 4, data, size);
+  machine().last_error = kept;
+  return error ? STATUS_ACCESS_DENIED : 0;
+}
+
 static void put_time(LPFILETIME time, unsigned long long ticks) {
   time->dwLowDateTime = static_cast<DWORD>(ticks);
   time->dwHighDateTime = static_cast<DWORD>(ticks >> 32);

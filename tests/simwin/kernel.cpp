@@ -120,7 +120,17 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
     // A mutex of ours goes with the last handle to it.
     if (own != m.own_mutexes.end() && --own->second <= 0) m.own_mutexes.erase(own);
   }
+  // A file whose disposition was set goes with the last handle to it.
+  const bool disposes = h.kind == HandleKind::file && h.delete_pending && !h.detached;
+  const std::string name = h.name;
   m.handles.erase(found);
+  if (disposes && find_file(name)) {
+    for (const auto &entry : m.handles)
+      if (entry.second.kind == HandleKind::file && !entry.second.detached && same_path(entry.second.name, name))
+        return TRUE;
+    erase_file(name);
+    disk_changed();
+  }
   return TRUE;
 }
 

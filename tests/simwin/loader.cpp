@@ -11,6 +11,7 @@ namespace {
 
 HMODULE const VERSION_MODULE = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x77C00000));
 HMODULE const KERNEL32_MODULE = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x7B600000));
+HMODULE const NTDLL_MODULE = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x7BC00000));
 HMODULE const BOX_MODULE = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x70000000));  // any of the box's
 
 struct Export {
@@ -35,6 +36,11 @@ const Export KERNEL32_EXPORTS[] = {
     {"FormatMessageW", as_export(&FormatMessageW)},
     {"SetDllDirectoryA", as_export(&SetDllDirectoryA)},
     {"SetDefaultDllDirectories", as_export(&SetDefaultDllDirectories)},
+    {"SetFileInformationByHandle", as_export(&SetFileInformationByHandle)},
+};
+
+const Export NTDLL_EXPORTS[] = {
+    {"NtSetInformationFile", as_export(&NtSetInformationFile)},
 };
 
 std::string version_library_path() { return system_directory() + "\\VERSION.DLL"; }
@@ -48,6 +54,7 @@ bool kernel_exports(const std::string &name) {
   const Machine &m = machine();
   if (m.missing_exports.count(name)) return false;
   if (name == "SetDllDirectoryA") return nt_from(5, 1);
+  if (name == "SetFileInformationByHandle") return nt_from(6, 0);
   if (name == "SetDefaultDllDirectories")
     return m.default_dll_directories < 0 ? nt_from(6, 2) : m.default_dll_directories;
   return true;
@@ -181,7 +188,9 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
     set_error(injected);
     return nullptr;
   }
-  if (module == KERNEL32_MODULE) return find_export(KERNEL32_EXPORTS, 3, name, name && kernel_exports(name));
+  if (module == KERNEL32_MODULE) return find_export(KERNEL32_EXPORTS, 4, name, name && kernel_exports(name));
+  if (module == NTDLL_MODULE)
+    return find_export(NTDLL_EXPORTS, 1, name, name && machine().missing_exports.count(name) == 0);
   if (!loaded(module)) {
     fault("GetProcAddress on a module that is not loaded " + show(static_cast<const void *>(module)));
     set_error(ERROR_MOD_NOT_FOUND);
@@ -194,6 +203,9 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
   enter("GetModuleHandleA");
   const std::string lower = name ? lower_ascii(name) : "";
   if (lower == "kernel32" || lower == "kernel32.dll") return KERNEL32_MODULE;
+  // Every process of the NT family has NTDLL loaded; the 9x family's
+  // programs do not.
+  if ((lower == "ntdll" || lower == "ntdll.dll") && machine().platform == VER_PLATFORM_WIN32_NT) return NTDLL_MODULE;
   set_error(ERROR_MOD_NOT_FOUND);
   return nullptr;
 }

@@ -98,7 +98,8 @@ std::string alias_of(const std::string &path);
 //   "open PATH", "create PATH", "read PATH", "write PATH", "time PATH",
 //   "read-version PATH", "attributes PATH 0xNN",
 //   "copy SRC > DST", "delete PATH", "move SRC > DST", "flush-buffers PATH",
-//   "move-at-restart PATH", "write-section FILE [SECTION]", "flush FILE"
+//   "move-at-restart PATH", "write-section FILE [SECTION]", "flush FILE",
+//   "attributes-through PATH 0xNN", "delete-through PATH" (through a handle)
 // Paths appear as the updater passed them. Failed calls are recorded too,
 // with " failed" appended. "read-version" stands for one read of a version
 // resource: GetFileVersionInfoA records it, GetFileVersionInfoSizeA only
@@ -231,8 +232,9 @@ const std::vector<std::string> &library_loads();          // every name given to
 int loaded_libraries();                                   // VERSION.DLL loads not yet freed
 // KERNEL32 (GetModuleHandleA) answers GetProcAddress for FormatMessageW (a
 // stub on 9x; remove_version_export takes it away, as Windows 95 may lack
-// it), SetDllDirectoryA from 5.1 on, and SetDefaultDllDirectories from 6.2
-// on or as set (Vista and 7 with KB2533623).
+// it), SetDllDirectoryA from 5.1 on, SetFileInformationByHandle from 6.0
+// on, and SetDefaultDllDirectories from 6.2 on or as set (Vista and 7 with
+// KB2533623); NTDLL, on the NT family, for NtSetInformationFile.
 void set_default_dll_directories(bool exported);
 // The first MessageBoxA loads uxtheme.dll by name from 5.1 on; it imports
 // msimg32.dll (5.0 on), and from 6.0 on dwmapi.dll. All lie in the system
@@ -300,3 +302,7 @@ DWORD WINAPI FormatMessageW(DWORD flags, LPCVOID source, DWORD code, DWORD langu
                             void *arguments);
 BOOL WINAPI SetDllDirectoryA(LPCSTR directory);
 BOOL WINAPI SetDefaultDllDirectories(DWORD directories);
+// SetFileInformationByHandle (KERNEL32, 6.0 on) and NtSetInformationFile
+// (NTDLL, every NT): the basic record's attributes and the disposition.
+BOOL WINAPI SetFileInformationByHandle(HANDLE file, int information_class, LPVOID data, DWORD size);
+LONG WINAPI NtSetInformationFile(HANDLE file, LPVOID status_block, LPVOID data, DWORD size, int information_class);

@@ -39,11 +39,55 @@ bool conflict(Rights wanted, DWORD share, Rights held, DWORD held_share) {
          (held.write && !(share & FILE_SHARE_WRITE)) || (held.remove && !(share & FILE_SHARE_DELETE));
 }
 
+// DOS's sharing table (Ralf Brown's Interrupt List, INT 21/AH=3Dh, the
+// table "file sharing behavior"): whether a second open in compatibility
+// mode for reading succeeds beside a first open, by the first open's mode
+// (compatibility, deny all, deny write, deny read, deny none) and access
+// (read, write, both). "Y" it does; "C" it fails with a critical error
+// (a sharing violation, as the process fails critical errors); "2" it does
+// only when the file is read-only. The table's other columns agree with
+// NT's share check, which the 9x family's other opens follow here; only a
+// compatibility-mode open reads it. 9x maps CreateFileA's share modes onto
+// DOS's: none to deny all, reading to deny write, writing to deny read,
+// both to deny none.
+const char COMPATIBILITY_READ[] =
+    "YYY"
+    "CCC"
+    "2CC"
+    "CCC"
+    "2CC";
+
+int dos_mode(DWORD share) {
+  if (share & SHARE_COMPATIBILITY) return 0;
+  const DWORD both = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  return (share & both) == both ? 4 : (share & FILE_SHARE_READ) ? 2 : (share & FILE_SHARE_WRITE) ? 3 : 1;
+}
+
+bool compatibility_read_refused(Rights held, DWORD held_share, const File &file) {
+  const int access = held.read && held.write ? 2 : held.write ? 1 : 0;
+  const char rule = COMPATIBILITY_READ[dos_mode(held_share) * 3 + access];
+  return rule == 'C' || (rule == '2' && !(file.attributes & FILE_ATTRIBUTE_READONLY));
+}
+
 // NT's share check: an open without data access neither conflicts nor
-// constrains later opens. On 9x there is no such open (data_rights).
+// constrains later opens. On 9x there is no such open (data_rights), and
+// a compatibility-mode open follows DOS's table.
 bool sharing_violation(const std::string &path, DWORD access, DWORD share) {
   Rights wanted = data_rights(access);
   if (!wanted.any()) return false;
+  if (share & SHARE_COMPATIBILITY) {
+    const File &file = *find_file(path);
+    for (const auto &entry : machine().handles)
+      if (entry.second.kind == HandleKind::file && same_path(entry.second.name, path) &&
+          compatibility_read_refused(data_rights(entry.second.access), entry.second.share, file))
+        return true;
+    for (const HeldFile &held : machine().holds)
+      if (same_path(held.path, path) &&
+          compatibility_read_refused(Rights{true, false, false}, held.how == Hold::exclusive ? 0 : FILE_SHARE_READ,
+                                     file))
+        return true;
+    return false;
+  }
   for (const auto &entry : machine().handles) {
     const Handle &h = entry.second;
     if (h.kind != HandleKind::file || !same_path(h.name, path)) continue;

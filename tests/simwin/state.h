@@ -73,6 +73,8 @@ struct Handle {
   // The file as it was opened, once its name has come to mean another
   // (relink): the handle keeps the file it opened.
   std::shared_ptr<File> detached;
+  // Its file goes when the handle closes (the disposition set through it).
+  bool delete_pending = false;
 };
 
 struct Resource {
@@ -242,6 +244,9 @@ void settle_disk();
 // Where a file operation fails before it touches the file: 0 when the file
 // exists and the access may be granted, else the error.
 DWORD open_check(const std::string &path, DWORD access, DWORD share);
+// The share mode of DOS's compatibility mode, which 9x's OpenFile and
+// LZOpenFile open in; never a Win32 share flag.
+const DWORD SHARE_COMPATIBILITY = 0x80000000u;
 // The same for writing a file that may not exist yet.
 DWORD write_check(const std::string &path);
 // A running image or loaded library of another process.

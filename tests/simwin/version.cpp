@@ -108,8 +108,16 @@ bool parse_hex(const std::string &text, DWORD &value) {
 // The block of a readable file with a resource, or the error.
 DWORD version_block(LPCSTR name, std::string &block) {
   if (!name) return ERROR_INVALID_PARAMETER;
-  // Windows maps the file as a data file, which a running image allows.
-  if (DWORD error = open_check(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE)) return error;
+  // NT maps the file as a data file, which a running image allows. Whether
+  // 9x's VERSION.DLL opens a file the DOS way, in compatibility mode (as
+  // 16-bit VER.DLL and Wine's version code do, through LZOpenFile), no
+  // documentation says: it is taken that it does, the case that fails
+  // beside a handle that denies writing. A library that is loaded reads all
+  // the same on 9x (Wine's 98 mode, and the installers of the time, which
+  // read the versions of loaded system libraries): as on NT, from its image.
+  const bool dos_open = machine().platform != VER_PLATFORM_WIN32_NT && !module_held(name);
+  const DWORD share = dos_open ? SHARE_COMPATIBILITY : FILE_SHARE_READ | FILE_SHARE_DELETE;
+  if (DWORD error = open_check(name, GENERIC_READ, share)) return error;
   const File *file = find_file(name);
   if (!file->has_version) return ERROR_RESOURCE_TYPE_NOT_FOUND;
   block = serialize(file->version);

@@ -19,6 +19,7 @@ typedef unsigned short WORD;
 typedef unsigned int DWORD;
 typedef unsigned int UINT;
 typedef int LONG;
+typedef LONG *PLONG;
 typedef char CHAR;
 typedef uint16_t WCHAR;  // UTF-16, as on Windows
 typedef BOOL *LPBOOL;
@@ -95,6 +96,7 @@ typedef void *HGLOBAL;
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
 #define DELETE 0x00010000u
+#define FILE_WRITE_ATTRIBUTES 0x100u
 #define FILE_SHARE_READ 1u
 #define FILE_SHARE_WRITE 2u
 #define FILE_SHARE_DELETE 4u
@@ -170,6 +172,9 @@ void WINAPI SetLastError(DWORD code);
 BOOL WINAPI IsDBCSLeadByte(BYTE value);
 HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes, DWORD disposition,
                           DWORD flags, HANDLE templ);
+#define FILE_BEGIN 0u
+#define INVALID_SET_FILE_POINTER 0xFFFFFFFFu
+DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG distance_high, DWORD method);
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped);
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED overlapped);
 BOOL WINAPI GetFileTime(HANDLE file, LPFILETIME created, LPFILETIME accessed, LPFILETIME written);

@@ -70,6 +70,32 @@ TEST(Sha256, LengthsAroundTheBlockEnd) {
   }
 }
 
+// Whole blocks are compressed where they lie: only the bytes of a block
+// begun or left unfinished pass through the hash's own block.
+TEST(Sha256, WholeBlocksAreNotCopied) {
+  Sha256 hash;
+  sha256_begin(&hash);
+  const BYTE bytes[2 * SHA256_BLOCK] = {1};
+  std::fill(hash.block, hash.block + SHA256_BLOCK, 0xA5);
+  EXPECT_EQ(1, sha256_add(&hash, bytes, 2 * SHA256_BLOCK));
+  EXPECT_EQ(std::vector<BYTE>(SHA256_BLOCK, 0xA5), std::vector<BYTE>(hash.block, hash.block + SHA256_BLOCK));
+  EXPECT_EQ(1, sha256_add(&hash, bytes, 1));
+  EXPECT_EQ(1, hash.block[0]);
+  EXPECT_EQ(0xA5, hash.block[1]);
+}
+
+// The length in bits takes 64 bits from 512 MB on. Expected: the padding
+// block for 0xFFFFFFC0 bytes compressed from the initial state, by a
+// separate implementation (hashlib cannot start from a given length).
+TEST(Sha256, LengthsFrom512MBFillTheHighWord) {
+  Sha256 hash;
+  sha256_begin(&hash);
+  hash.length = 0xFFFFFFC0u;  // as if that much had been added
+  BYTE digest[SHA256_SIZE];
+  sha256_end(&hash, digest);
+  EXPECT_EQ("a2f5858942e3e6b99ae2bc5b4434e2bdb4b1fa1389e0ede82d8333a94d852b8b", hex(digest, SHA256_SIZE));
+}
+
 TEST(Sha256, MessagesOf4GBAreRefused) {
   Sha256 hash;
   sha256_begin(&hash);
@@ -83,10 +109,10 @@ TEST(Sha256, MessagesOf4GBAreRefused) {
 
 class PayloadDigestTest : public MachineTest {
  protected:
-  // The executable as a release builds it: the digests of the payloads as
+  // The executable as a release builds it: the records of the payloads as
   // they lie in the kit now, in payload table order.
   static std::string digests() {
-    return digest_of(sim::bytes_of(KIT + AVC_PAYLOAD)) + digest_of(sim::bytes_of(KIT + API_PAYLOAD));
+    return record_of(sim::bytes_of(KIT + AVC_PAYLOAD), "2.0") + record_of(sim::bytes_of(KIT + API_PAYLOAD), "2.0");
   }
   static void bind_payloads() { sim::set_resource(10, "#1", digests()); }
   static int run_updater() {
@@ -141,7 +167,7 @@ TEST_F(PayloadDigestTest, PayloadChangedByOneByteIsRefusedAsCorrupt) {
   bytes[3] ^= 1;
   ASSERT_TRUE(sim::tamper(KIT + API_PAYLOAD, bytes));
   sim::set_file_version(KIT + API_PAYLOAD, "2.0");
-  EXPECT_EQ(PASS_FAILED, update_product(INSTANCE, "C:\\T50", 1));
+  EXPECT_EQ(PASS_FAILED, pass_with_kit("C:\\T50", 1));
   EXPECT_EQ(std::vector<std::string>{"The file or directory is corrupted and unreadable.\r\n  \n\n[ C:\\KIT\\" +
                                      API_PAYLOAD + "  ]"},
             box_texts());
@@ -155,15 +181,15 @@ TEST_F(PayloadDigestTest, DigestsAreBoundInPayloadTableOrder) {
   // Swapped digests refuse the first payload; digests that stop short
   // refuse the payload whose digest is missing.
   const std::string both = digests();
-  sim::set_resource(10, "#1", both.substr(SHA256_SIZE) + both.substr(0, SHA256_SIZE));
-  EXPECT_EQ(PASS_FAILED, update_product(INSTANCE, "C:\\T50", 1));
+  sim::set_resource(10, "#1", both.substr(PAYLOAD_RECORD_SIZE) + both.substr(0, PAYLOAD_RECORD_SIZE));
+  EXPECT_EQ(PASS_FAILED, pass_with_kit("C:\\T50", 1));
   EXPECT_EQ(std::vector<std::string>{"The file or directory is corrupted and unreadable.\r\n  \n\n[ C:\\KIT\\" +
                                      AVC_PAYLOAD + "  ]"},
             box_texts());
 
   sim::reset();
   SetUp();
-  sim::set_resource(10, "#1", both.substr(0, 2 * SHA256_SIZE - 1));
+  sim::set_resource(10, "#1", both.substr(0, 2 * PAYLOAD_RECORD_SIZE - 1));
   run_updater();
   EXPECT_EQ(std::vector<std::string>{"The file or directory is corrupted and unreadable.\r\n  \n\n[ C:\\KIT\\" +
                                      API_PAYLOAD + "  ]"},
@@ -219,4 +245,42 @@ TEST_F(PayloadDigestTest, PayloadThatCannotBeReadIsReportedWithTheReason) {
             box_texts());
   EXPECT_EQ("MZ library 1.0", sim::bytes_of(avc_in("C:\\T50")));
   EXPECT_EQ(0, sim::open_handles());
+}
+
+// A payload's name leads to another file from the start (a junction planted
+// before the run): in a release it is neither installed nor deleted, whether
+// a pass reads it or the clean-up has to hash it; its partner, which has its
+// digest, goes.
+TEST_F(PayloadDigestTest, ReleaseDeletesNoPayloadWithoutItsDigest) {
+  for (bool installed : {true, false}) {
+    sim::reset();
+    SetUp();
+    bind_payloads();
+    if (!installed) sim::set_string(TRAVEN_KEY, "Path", "");
+    sim::put_file(KIT + AVC_PAYLOAD, "somebody else's file");
+    sim::set_file_version(KIT + AVC_PAYLOAD, "2.0");
+    char tail[] = "/d";
+    run(INSTANCE, 0, tail, SW_SHOWDEFAULT);
+    EXPECT_EQ("somebody else's file", sim::bytes_of(KIT + AVC_PAYLOAD)) << installed;
+    EXPECT_EQ("MZ library 1.0", sim::bytes_of(avc_in("C:\\T50"))) << installed;
+    EXPECT_FALSE(sim::exists(KIT + API_PAYLOAD)) << installed;
+  }
+}
+
+// The payload's version read by name could be another file's (an
+// opportunistic lock tells when to swap the folder): a release decides by
+// the version it carries, and an older payload never replaces a newer
+// library.
+TEST_F(PayloadDigestTest, ReleaseDecidesByTheVersionItCarries) {
+  bind_payloads();
+  install(TRAVEN_KEY, "C:\\T50", "3.0", "3.0");
+  sim::on_call("GetFileVersionInfoA", [] {
+    for (const std::string &name : {AVC_PAYLOAD, API_PAYLOAD}) {
+      sim::relink(KIT + name, "MZ decoy");
+      sim::set_file_version(KIT + name, "9.0");
+    }
+  });
+  run_updater();
+  EXPECT_EQ(std::vector<std::string>{"Newer version exist."}, box_texts());
+  EXPECT_EQ("MZ library 3.0", sim::bytes_of(avc_in("C:\\T50")));
 }

@@ -11,9 +11,11 @@
 // The libraries of the installation most tests update.
 const std::string T50_AVC = avc_in("C:\\T50");
 const std::string T50_API = api_in("C:\\T50");
-// The working files beside them.
+// The working files beside them: the payload's copy, and on 9x each
+// library's own copy set aside.
 const std::string T50_NEW = file_in("C:\\T50", "TRVNEW.TMP");
-const std::string T50_OLD = file_in("C:\\T50", "TRVOLD.TMP");
+const std::string T50_OLD = file_in("C:\\T50", "TRVOLD1.TMP");
+const std::string T50_API_OLD = file_in("C:\\T50", "TRVOLD2.TMP");
 
 class UpdatePassTest : public MachineTest {
  protected:
@@ -23,7 +25,7 @@ class UpdatePassTest : public MachineTest {
   }
   static int pass(const char *directory, BYTE report) {
     record_own_path(INSTANCE);
-    return update_product(INSTANCE, directory, report);
+    return pass_with_kit(directory, report);
   }
   static int run_updater() {
     char tail[] = "";
@@ -36,13 +38,14 @@ class UpdatePassTest : public MachineTest {
       if (line.rfind("create ", 0) == 0 || line.rfind("move ", 0) == 0) found.push_back(line);
     return found;
   }
-  // The journal of the first replacement: from the first attribute reset of
-  // the library to the second.
+  // The journal of the first replacement: from the first deletion of the
+  // working name to the second attribute reset of the library.
   static std::vector<std::string> replacement_of(const std::string &library) {
     const std::string reset = "attributes " + library + " 0x80";
     const auto &journal = sim::journal();
-    auto first = std::find(journal.begin(), journal.end(), reset);
-    auto last = first == journal.end() ? first : std::find(first + 1, journal.end(), reset);
+    auto first = std::find(journal.begin(), journal.end(), "delete " + T50_NEW);
+    auto last = std::find(first, journal.end(), reset);
+    if (last != journal.end()) last = std::find(last + 1, journal.end(), reset);
     return std::vector<std::string>(first, last == journal.end() ? last : last + 1);
   }
 };
@@ -105,16 +108,22 @@ TEST_F(UpdatePassTest, LaterFailureKeepsEarlierReplacement) {
 TEST_F(UpdatePassTest, NewLibraryIsFlushedBesideTheOldOneBeforeItTakesItsName) {
   const std::string payload_read = "read C:\\KIT\\" + AVC_PAYLOAD, &fresh = T50_NEW;
   const std::vector<std::string> head = {
-      "attributes " + T50_AVC + " 0x80", "delete " + fresh, "create " + fresh,        payload_read, "write " + fresh,
-      payload_read /* the end */,        "time " + fresh,   "flush-buffers " + fresh,
+      "delete " + fresh,
+      "create " + fresh,
+      payload_read,
+      "write " + fresh,
+      payload_read /* the end */,
+      "time " + fresh,
+      "flush-buffers " + fresh,
+      "attributes " + T50_AVC + " 0x80",
   };
   std::vector<std::string> nt = head;
   nt.insert(nt.end(), {"move " + T50_NEW + " > " + T50_AVC, "attributes " + T50_AVC + " 0x80"});
   // Windows 9x: the library must be free, steps aside, and goes.
   std::vector<std::string> nine_x = head;
-  nine_x.insert(nine_x.end(),
-                {"open " + T50_AVC, "delete " + T50_OLD, "move " + T50_AVC + " > " + T50_OLD,
-                 "move " + T50_NEW + " > " + T50_AVC, "delete " + T50_OLD, "attributes " + T50_AVC + " 0x80"});
+  nine_x.insert(nine_x.end(), {"open " + T50_AVC, "delete " + T50_OLD + " failed" /* gone before the walk */,
+                               "move " + T50_AVC + " > " + T50_OLD, "move " + T50_NEW + " > " + T50_AVC,
+                               "delete " + T50_OLD, "attributes " + T50_AVC + " 0x80"});
   for (DWORD family : {VER_PLATFORM_WIN32_NT, VER_PLATFORM_WIN32_WINDOWS}) {
     sim::reset();
     sim::set_module_path(EXE);
@@ -130,7 +139,7 @@ TEST_F(UpdatePassTest, NewLibraryIsFlushedBesideTheOldOneBeforeItTakesItsName) {
     EXPECT_EQ("MZ new library", sim::bytes_of(T50_AVC));
     EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, sim::attributes_of(T50_AVC));
     EXPECT_FALSE(sim::exists(T50_NEW));
-    EXPECT_FALSE(sim::exists(T50_OLD));
+    EXPECT_EQ(family == VER_PLATFORM_WIN32_NT, sim::exists(T50_OLD)) << "NT has no copy set aside: not ours";
     EXPECT_EQ(0, sim::open_handles());
   }
 }
@@ -138,6 +147,7 @@ TEST_F(UpdatePassTest, NewLibraryIsFlushedBesideTheOldOneBeforeItTakesItsName) {
 // 9x: when the new library cannot take the name and the old one cannot go
 // back (a file made there meanwhile), both working files stay, for the next
 // run to put the old library back: its bytes are never deleted.
+// Nor does "/d" then remove the kit, which is what puts the library back.
 TEST_F(UpdatePassTest, ExchangeWhoseWayBackFailsKeepsBothWorkingFiles) {
   sim::set_platform(VER_PLATFORM_WIN32_WINDOWS);
   put_kit("2.0", "2.0");
@@ -145,10 +155,13 @@ TEST_F(UpdatePassTest, ExchangeWhoseWayBackFailsKeepsBothWorkingFiles) {
   sim::on_call("MoveFileA", [&] {
     if (!sim::exists(T50_AVC) && sim::exists(T50_OLD)) sim::put_file(T50_AVC, "theirs");
   });
-  EXPECT_EQ(PASS_FAILED, pass("C:\\T50", 1));
+  char tail[] = "/d";
+  run(INSTANCE, 0, tail, SW_SHOWDEFAULT);
   EXPECT_EQ(std::vector<std::string>{"Files in use. Please stop application using TRAVEN-60."}, box_texts());
   EXPECT_EQ("MZ library 1.0", sim::bytes_of(T50_OLD));
   EXPECT_EQ(sim::bytes_of(KIT + AVC_PAYLOAD), sim::bytes_of(T50_NEW));
+  sim::restart();
+  EXPECT_TRUE(sim::exists(EXE) && sim::exists(KIT + AVC_PAYLOAD) && sim::exists(KIT + API_PAYLOAD));
 }
 
 // A library whose name is a link may lead to any file; it is left as it is.
@@ -207,10 +220,10 @@ TEST_F(UpdatePassTest, ReplacementThatCannotFinishLeavesTheOldLibraryWhole) {
       {"no time", ANY, [] { sim::fail_call(1, ERROR_ACCESS_DENIED, "SetFileTime"); }, "delete " + T50_NEW},
       {"no flush", ANY, [] { sim::fail_call(1, ERROR_NOT_READY, "FlushFileBuffers"); }, "delete " + T50_NEW},
       {"no rename", NT, [] { sim::fail_call(1, ERROR_ACCESS_DENIED, "MoveFileExA"); }, "delete " + T50_NEW},
-      // The first MoveFileA is the look for a library put aside by a cut run.
-      {"no first rename", NINE_X, [] { sim::fail_call(2, ERROR_ACCESS_DENIED, "MoveFileA"); }, "delete " + T50_NEW},
+      // The first two MoveFileA look for a library set aside by a cut run.
+      {"no first rename", NINE_X, [] { sim::fail_call(3, ERROR_ACCESS_DENIED, "MoveFileA"); }, "delete " + T50_NEW},
       // The new library cannot take the name: the old one goes back.
-      {"no second rename", NINE_X, [] { sim::fail_call(3, ERROR_ACCESS_DENIED, "MoveFileA"); },
+      {"no second rename", NINE_X, [] { sim::fail_call(4, ERROR_ACCESS_DENIED, "MoveFileA"); },
        "move " + T50_OLD + " > " + T50_AVC},
   };
   const std::string payload(4096, 'N');
@@ -227,6 +240,8 @@ TEST_F(UpdatePassTest, ReplacementThatCannotFinishLeavesTheOldLibraryWhole) {
         sim::put_file(KIT + AVC_PAYLOAD, payload);
         sim::set_file_version(KIT + AVC_PAYLOAD, "2.0");
         install(report ? TRAVEN_KEY : ZEL_KEY, "C:\\T50", "1.0", "1.0");
+        sim::put_file(T50_AVC, "MZ library 1.0", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+        sim::set_file_version(T50_AVC, "1.0");
         // Every file with the head of its bytes, but for another user's.
         auto listing = [] {
           std::vector<std::string> files;
@@ -241,7 +256,8 @@ TEST_F(UpdatePassTest, ReplacementThatCannotFinishLeavesTheOldLibraryWhole) {
             << where;
         EXPECT_TRUE(journal_has(c.shows)) << where;
         EXPECT_EQ(files, listing()) << where;
-        for (const char *name : {"TRVNEW.TMP", "TRVOLD.TMP"})
+        EXPECT_EQ(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN, sim::attributes_of(T50_AVC)) << where;
+        for (const char *name : {"TRVNEW.TMP", "TRVOLD1.TMP"})
           EXPECT_TRUE(!sim::exists(file_in("C:\\T50", name)) || sim::bytes_of(file_in("C:\\T50", name)) == "theirs")
               << where;
         EXPECT_EQ(0, sim::open_handles()) << where;
@@ -297,47 +313,68 @@ TEST_F(UpdatePassTest, LibrariesInUseOnEachFamily) {
   }
 }
 
-// A 9x run cut between its two renames left no TrvAvc.dll: its old bytes
-// under TRVOLD.TMP, the new ones under TRVNEW.TMP. The next run puts the old
-// library back and goes on; when it cannot, both stay and the library counts
-// as missing. TRVOLD.TMP is only the updater's on 9x. Beside libraries that
-// are all in place, leftovers go whether or not anything is replaced.
+// A 9x run cut between its two renames left a library's name empty: its old
+// bytes under its own TRVOLDn.TMP, the new ones under TRVNEW.TMP. The next run
+// puts the old library back before the walk and goes on; when it cannot, both
+// stay and the library counts as missing. A copy set aside goes once its own
+// library is in place, and never takes another library's name. Set-aside
+// names are only the updater's on 9x. TRVNEW.TMP goes once every library is
+// in place, or when the next copy is made.
 TEST_F(UpdatePassTest, NextRunRepairsAnExchangeCutBetweenItsRenames) {
   const DWORD NT = VER_PLATFORM_WIN32_NT, NINE_X = VER_PLATFORM_WIN32_WINDOWS;
   const std::string not_found = "The system cannot find the file specified.\r\n  \n\n[ " + T50_AVC + "  ]";
+  const char *const NONE = "";
   struct {
     const char *what;
     DWORD platform;
     const char *key;
-    bool library_missing, old_held;
+    const char *avc, *api, *avc_aside, *api_aside, *kit;  // versions, before the run
+    bool aside_held;
     std::string box;
-    bool replaced;  // else TrvAvc.dll stays missing (or old) and both leftovers stay
+    const char *avc_after, *api_after;
+    bool asides_stay, new_stays;
   } cases[] = {
-      {"reporting", NINE_X, TRAVEN_KEY, true, false, "Update was succeeded.", true},
-      {"quiet", NINE_X, ZEL_KEY, true, false, "Update was succeeded.", true},
-      {"restore fails", NINE_X, TRAVEN_KEY, true, true, not_found, false},
-      {"restore fails, quiet", NINE_X, ZEL_KEY, true, true, "No need to update.", false},
-      {"not ours on NT", NT, TRAVEN_KEY, true, false, not_found, false},
-      {"leftovers beside libraries", NT, TRAVEN_KEY, false, false, "Newer version exist.", true},
-      {"leftovers beside libraries", NINE_X, ZEL_KEY, false, false, "Newer version exist.", true},
+      {"reporting", NINE_X, TRAVEN_KEY, NONE, "1.0", "1.0", NONE, "2.0", false, "Update was succeeded.", "2.0", "2.0",
+       false, false},
+      {"quiet", NINE_X, ZEL_KEY, NONE, "1.0", "1.0", NONE, "2.0", false, "Update was succeeded.", "2.0", "2.0", false,
+       false},
+      {"restore fails", NINE_X, TRAVEN_KEY, NONE, "1.0", "1.0", NONE, "2.0", true, not_found, NONE, "1.0", true, true},
+      {"restore fails, quiet", NINE_X, ZEL_KEY, NONE, "1.0", "1.0", NONE, "2.0", true, "No need to update.", NONE,
+       "1.0", true, true},
+      {"not ours on NT", NT, TRAVEN_KEY, NONE, "1.0", "1.0", NONE, "2.0", false, not_found, NONE, "1.0", true, true},
+      {"leftovers beside libraries", NT, TRAVEN_KEY, "1.0", "1.0", "1.0", "1.0", "1.0", false, "Newer version exist.",
+       "1.0", "1.0", true, false},
+      {"leftovers beside libraries", NINE_X, ZEL_KEY, "1.0", "1.0", "1.0", "1.0", "1.0", false, "Newer version exist.",
+       "1.0", "1.0", false, false},
+      // Cut after TrvAvc.dll's exchange, before its old copy went, where
+      // PELLAXION-ZEL has no TrvApi.dll: that copy is never taken for one.
+      {"TrvAvc.dll's old copy, no TrvApi.dll", NINE_X, ZEL_KEY, "2.0", NONE, "1.0", NONE, "2.0", false,
+       "No need to update.", "2.0", NONE, false, true},
+      // Cut between TrvApi.dll's renames, then a newer kit: TrvAvc.dll's
+      // exchange frees only its own names, and TrvApi.dll's only old copy
+      // comes back first.
+      {"TrvApi.dll cut, newer kit", NINE_X, TRAVEN_KEY, "1.0", NONE, NONE, "1.0", "3.0", false, "Update was succeeded.",
+       "3.0", "3.0", false, false},
   };
+  auto library = [](const char *version) { return *version ? "MZ library " + std::string(version) : ""; };
   for (const auto &c : cases) {
     const std::string where = std::string(c.what) + ", family " + std::to_string(c.platform);
     sim::reset();
     sim::set_platform(c.platform);
     sim::set_module_path(EXE);
-    put_kit(c.library_missing ? "2.0" : "1.0", "1.0");
-    install(c.key, "C:\\T50", "", "1.0");
-    if (!c.library_missing) put_library(T50_AVC, "1.0");
-    put_library(T50_OLD, "1.0");
+    put_kit(c.kit, c.kit);
+    install(c.key, "C:\\T50", c.avc, c.api);
+    for (const auto &aside : {std::make_pair(T50_OLD, c.avc_aside), std::make_pair(T50_API_OLD, c.api_aside)})
+      if (*aside.second) put_library(aside.first, aside.second);
     put_library(T50_NEW, "2.0");
-    if (c.old_held) sim::hold(T50_OLD, sim::Hold::exclusive);
+    if (c.aside_held) sim::hold(T50_OLD, sim::Hold::exclusive);
     run_updater();
     EXPECT_EQ(std::vector<std::string>{c.box}, box_texts()) << where;
-    const std::string library = c.library_missing ? "MZ library 2.0" : "MZ library 1.0";
-    EXPECT_EQ(c.replaced ? library : "", sim::bytes_of(T50_AVC)) << where;
-    EXPECT_NE(c.replaced, sim::exists(T50_OLD)) << where;
-    EXPECT_NE(c.replaced, sim::exists(T50_NEW)) << where;
+    EXPECT_EQ(library(c.avc_after), sim::bytes_of(T50_AVC)) << where;
+    EXPECT_EQ(library(c.api_after), sim::bytes_of(T50_API)) << where;
+    EXPECT_EQ(c.asides_stay && *c.avc_aside, sim::exists(T50_OLD)) << where;
+    EXPECT_EQ(c.asides_stay && *c.api_aside, sim::exists(T50_API_OLD)) << where;
+    EXPECT_EQ(c.new_stays, sim::exists(T50_NEW)) << where;
   }
 }
 

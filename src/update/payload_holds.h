@@ -1,0 +1,19 @@
+// The payloads of the kit, taken once at the start of the run.
+#pragma once
+
+#include "kit/held_payloads.h"
+
+// For each payload of the table, before the first box: whether it can be
+// opened, its FileVersion (a release's from the executable, a plain build's
+// from the file), and then its hold. The version is read by name before the
+// hold is opened: VERSION.DLL opens the file by name, and may do so in a way
+// that no hold of ours would let it share (on 9x, DOS's compatibility mode,
+// which fails beside a handle that denies writing). On the NT family the hold
+// has delete access and is opened as a reparse point, so that a link at the
+// payload's name is held, and later deleted, as itself.
+void hold_payloads(HINSTANCE instance, HeldPayload *payloads);
+
+// Before a release's clean-up: a payload whose bytes were not yet read
+// through its hold (no installation needed it, or a pass stopped first) is
+// hashed through the hold now, and may go only when it has its digest.
+void check_unread_payloads(HeldPayload *payloads);
