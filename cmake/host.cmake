@@ -15,7 +15,8 @@ endif()
 
 file(GLOB SIM_SOURCES CONFIGURE_DEPENDS tests/simwin/*.cpp)
 add_library(simwin STATIC ${SIM_SOURCES})
-target_compile_definitions(simwin PRIVATE STRINGS_RC="${CMAKE_SOURCE_DIR}/res/strings.rc")
+target_compile_definitions(simwin PRIVATE STRINGS_RC="${CMAKE_SOURCE_DIR}/res/strings.rc"
+  MANIFEST_SOURCE="${CMAKE_SOURCE_DIR}/res/manifest/updater.manifest")
 
 add_library(logic STATIC ${LOGIC_SOURCES})
 target_include_directories(logic PUBLIC src)

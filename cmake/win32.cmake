@@ -123,9 +123,9 @@ target_compile_options(updater PRIVATE
     -Wall -Wextra>)
 
 # No CRT and no mingw start-up code: the entry point is our own
-# (src/main/entry.cpp) and the only imports are KERNEL32, USER32
-# and ADVAPI32, which Windows 95 already has and which the loader always
-# takes from the system; VERSION.DLL is loaded at run time, by full path.
+# (src/main/entry.cpp) and the only imports are KERNEL32 and ADVAPI32,
+# which Windows 95 already has and which the loader always takes from the
+# system; USER32 and VERSION.DLL are loaded at run time, by full path.
 # libgcc stays for the helpers GCC may call on its own (64-bit division and
 # the like); it brings no DLL with it.
 set(CMAKE_CXX_STANDARD_LIBRARIES "")
@@ -145,4 +145,4 @@ target_link_options(updater PRIVATE
   -Wl,--no-insert-timestamp
   # The map lets the exe check see what went in (no static constructors).
   -Wl,-Map=${CMAKE_BINARY_DIR}/TRV60UPDATE.map)
-target_link_libraries(updater PRIVATE kernel32 user32 advapi32 gcc)
+target_link_libraries(updater PRIVATE kernel32 advapi32 gcc)

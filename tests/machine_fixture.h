@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "kit_names.h"
+#include "platform/system_library.h"
 #include "simwin/machine.h"
 #include "update/payload_holds.h"
 #include "update/update_pass.h"
@@ -38,7 +39,13 @@ inline int pass_with_kit(const char *directory, BYTE report) {
 
 class MachineTest : public ::testing::Test {
  protected:
-  void SetUp() override { sim::reset(); }
+  // USER32's functions are taken as the updater takes them at start-up,
+  // on a machine of their own.
+  void SetUp() override {
+    sim::reset();
+    take_user_functions();
+    sim::reset();
+  }
   void TearDown() override {
     EXPECT_TRUE(sim::faults().empty()) << sim::faults().front();
     EXPECT_EQ(0, sim::open_keys());

@@ -5,7 +5,7 @@
 #include "run/run.h"
 
 extern "C" void entry(void) {
-  harden_process();
+  if (!harden_process()) ExitProcess(0);
   HINSTANCE instance = GetModuleHandleA(NULL);
   LPSTR tail = command_line_tail(GetCommandLineA());
 

@@ -1,5 +1,6 @@
 #include "catalogue.h"
 
+#include "platform/system_library.h"
 #include "platform/text.h"
 
 static const char CAPTION[] = "TRAVEN-60 Update";
@@ -33,10 +34,10 @@ void show_catalogue_message(HINSTANCE instance, UINT id) {
   // does), so it loads into a buffer of its own and the fallback is kept
   // unless text came.
   bytes_zero(loaded, MESSAGE_CAPACITY);
-  if (GetACP() == JAPANESE_CODE_PAGE && LoadStringA(instance, id, loaded, MESSAGE_CAPACITY) > 0 &&
+  if (GetACP() == JAPANESE_CODE_PAGE && load_string(instance, id, loaded, MESSAGE_CAPACITY) > 0 &&
       text_length(loaded, MESSAGE_CAPACITY) > 0)
     bytes_copy(message, loaded, MESSAGE_CAPACITY);
   show_box(message);
 }
 
-void show_box(LPCSTR text) { MessageBoxA(0, text, CAPTION, MB_OK | MB_SYSTEMMODAL); }
+void show_box(LPCSTR text) { message_box(text, CAPTION, MB_OK | MB_SYSTEMMODAL); }

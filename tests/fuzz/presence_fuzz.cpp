@@ -5,6 +5,7 @@
 // Input: UI language choice, code page flag, error choice (5 common or 4
 // bytes of any code), own-message flag, the system message, the path.
 #include "fuzz_input.h"
+#include "platform/system_library.h"
 #include "update/presence.h"
 
 static const std::string OPENING = "  \n\n[ ";
@@ -27,6 +28,9 @@ static std::string system_text(DWORD error, DWORD language) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  // USER32's functions, taken once as the updater takes them at start-up.
+  static const int user_functions = take_user_functions();
+  (void)user_functions;
   Input in(data, size);
   sim::reset();
   static const WORD LANGUAGES[] = {1033, 1041, 1031};

@@ -31,6 +31,7 @@
 #include "fuzz_input.h"
 #include "kit_names.h"
 #include "messages/catalogue.h"
+#include "platform/system_library.h"
 #include "run/run.h"
 #include "update/sha256.h"
 
@@ -258,6 +259,9 @@ static void check_boxes(const Catalogue &texts, bool found[2]) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  // USER32's functions, taken once as the updater takes them at start-up.
+  static const int user_functions = take_user_functions();
+  (void)user_functions;
   Input in(data, size);
   static const DWORD PLATFORMS[] = {VER_PLATFORM_WIN32_NT, VER_PLATFORM_WIN32_WINDOWS, VER_PLATFORM_WIN32s};
   const DWORD platform = PLATFORMS[in.pick(3)];

@@ -37,20 +37,25 @@ STARTUP_SOURCE = ROOT / "src" / "main" / "entry.cpp"
 
 # Only these DLLs: Windows 95 has them, and the loader always takes them
 # from the system. VERSION.DLL is not a known DLL: imported by name it would
-# be looked for in the program's folder first.
-ALLOWED_DLLS = ("KERNEL32.DLL", "USER32.DLL", "ADVAPI32.DLL")
+# be looked for in the program's folder first. USER32 is a known DLL, but
+# on 2000 and XP, loaded as an import, it loads LPK.DLL by name before the
+# program can keep its own folder out of the search.
+ALLOWED_DLLS = ("KERNEL32.DLL", "ADVAPI32.DLL")
+# Declared in win32_api.h for the logic, but loaded at run time by full path.
+RUN_TIME_DLLS = ("USER32.DLL",)
 # Called by the entry point alone, never by the logic, so the simulated
 # Windows does not declare them.
 STARTUP_ONLY = {"KERNEL32.DLL": {"GetCommandLineA", "GetStartupInfoA", "ExitProcess"}}
 # Looked up at run time with GetProcAddress, never imported: the version
-# functions of the system's VERSION.DLL, and the KERNEL32 functions that
-# some systems lack (nothing shows that Windows 95 has FormatMessageW, and
-# SetFileInformationByHandle came with Vista), with NTDLL's
+# functions of the system's VERSION.DLL and USER32's two, the KERNEL32
+# functions that some systems lack (nothing shows that Windows 95 has
+# FormatMessageW, and SetFileInformationByHandle came with Vista) and NTDLL's
 # NtSetInformationFile, which the 9x family lacks; and the libraries loaded
 # by full path before the first box.
 RUN_TIME_NAMES = ("VERSION.DLL", "GetFileVersionInfoSizeA", "GetFileVersionInfoA", "VerQueryValueA",
-                  "SetDefaultDllDirectories", "SetDllDirectoryA", "FormatMessageW", "SetFileInformationByHandle",
-                  "NtSetInformationFile", "dwmapi.dll", "msimg32.dll", "uxtheme.dll")
+                  "user32.dll", "MessageBoxA", "LoadStringA", "SetDefaultDllDirectories", "SetDllDirectoryA",
+                  "FormatMessageW", "QueryActCtxW", "SetFileInformationByHandle", "NtSetInformationFile",
+                  "lpk.dll", "usp10.dll", "dwmapi.dll", "msimg32.dll", "uxtheme.dll")
 C_RUNTIMES = re.compile(r"msvcr|msvcp|ucrt|api-ms-win-crt|libgcc|libstdc|libwinpthread|mingwm", re.I)
 # 16 KB, and one 512-byte page more for the release build's payload digests:
 # copying through the checked handle, working files that are only ever new,
@@ -104,8 +109,6 @@ SUPPORTED_OS = {
     "{1f676c76-80e1-4239-95bb-83d0f6d0da78}": "8.1",
     "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}": "10/11",
 }
-COMMON_CONTROLS = {"type": "win32", "name": "Microsoft.Windows.Common-Controls", "version": "6.0.0.0",
-                   "publicKeyToken": "6595b64144ccf1df"}
 
 
 class Bad(Exception):
@@ -147,7 +150,8 @@ def allowed_imports():
     allowed = {dll: set(functions) for dll, functions in declared_imports(API_HEADER.read_text()).items()}
     for dll, functions in startup_calls().items():
         allowed.setdefault(dll, set()).update(functions)
-    stray = sorted(dll for dll, functions in allowed.items() if functions and dll not in ALLOWED_DLLS)
+    stray = sorted(dll for dll, functions in allowed.items()
+                   if functions and dll not in ALLOWED_DLLS + RUN_TIME_DLLS)
     if stray:
         raise Bad(f"win32_api.h declares functions of {', '.join(stray)}, which the program may not import")
     return allowed
@@ -300,7 +304,7 @@ def check_no_c_runtime(program):
 
 
 def check_run_time_names(program):
-    # The names handed to LoadLibraryA and GetProcAddress, as terminated strings.
+    # The names handed to LoadLibraryExA and GetProcAddress, as terminated strings.
     missing = [name for name in RUN_TIME_NAMES if name.encode() + b"\0" not in program.data]
     if missing:
         raise Bad(f"not in the image: {', '.join(missing)}")
@@ -434,14 +438,14 @@ def check_manifest_dpi_aware(program):
     return "dpiAware true"
 
 
-def check_manifest_common_controls(program):
-    document = manifest(program)
-    identities = one_path(document, (ASM_V1, "dependency"), (ASM_V1, "dependentAssembly"), (ASM_V1, "assemblyIdentity"))
-    for identity in identities:
-        if all(identity.getAttribute(k) == v for k, v in COMMON_CONTROLS.items()) and \
-                identity.getAttribute("processorArchitecture") in ("x86", "*"):
-            return "Microsoft.Windows.Common-Controls 6.0.0.0"
-    raise Bad("no dependency on Microsoft.Windows.Common-Controls 6.0.0.0 for x86")
+def check_manifest_no_dependency(program):
+    # On Windows 7 and later a dependent assembly's files are taken from a
+    # TRV60UPDATE.EXE.local folder beside the program before WinSxS.
+    found = [e.getAttribute("name") or "?" for e in manifest(program).getElementsByTagName("*")
+             if e.localName in ("dependency", "dependentAssembly")]
+    if found:
+        raise Bad(f"dependencies that a .local folder beside the program can serve: {found}")
+    return "none"
 
 
 def check_no_static_constructors(program):
@@ -471,7 +475,7 @@ CHECKS = [
     ("manifest elevation", check_manifest_elevation),
     ("manifest supported OS", check_manifest_supported_os),
     ("manifest DPI awareness", check_manifest_dpi_aware),
-    ("manifest common controls", check_manifest_common_controls),
+    ("manifest dependencies", check_manifest_no_dependency),
     ("no static constructors", check_no_static_constructors),
 ]
 
@@ -573,8 +577,10 @@ def mutants(program):
         ("console subsystem", "subsystem GUI 4.0", field(data, header + 68, "<H", 3), None),
         ("subsystem version 5.0", "subsystem GUI 4.0", field(data, header + 48, "<H", 5), None),
         ("OS version 5.0", "OS version 4.0", field(data, header + 40, "<H", 5), None),
-        ("USER32 renamed msvcrt", "import DLLs", patch(data, b"USER32.dll", b"msvcrt.dll", "msvcrt"), None),
-        ("USER32 renamed msvcrt", "no C runtime", patch(data, b"USER32.dll", b"msvcrt.dll", "msvcrt"), None),
+        ("ADVAPI32 renamed msvcrt", "import DLLs", patch(data, b"ADVAPI32.dll", b"msvcrt.dll\0\0", "msvcrt"), None),
+        ("ADVAPI32 renamed msvcrt", "no C runtime", patch(data, b"ADVAPI32.dll", b"msvcrt.dll\0\0", "msvcrt"), None),
+        ("ADVAPI32 renamed USER32: a load-time USER32", "import DLLs",
+         patch(data, b"ADVAPI32.dll", b"USER32.dll\0\0", "USER32"), None),
         ("ADVAPI32 renamed VERSION: a static VERSION import", "import DLLs",
          patch(data, b"ADVAPI32.dll\0", b"VERSION.dll\0\0", "VERSION"), None),
         ("an A import made W", "import functions", plant_unicode_import(program), None),
@@ -606,8 +612,9 @@ def mutants(program):
         ("no Windows 10", "manifest supported OS", rewritten(windows_10, "", "no Windows 10"), None),
         ("dpiAware false", "manifest DPI awareness", rewritten(">true</dpiAware>", ">false</dpiAware>", "dpi"),
          None),
-        ("common controls 5.82", "manifest common controls",
-         rewritten('version="6.0.0.0"', 'version="5.82.0.0"', "common controls"), None),
+        ("a dependency", "manifest dependencies", rewritten(trust_open, "<dependency/>" + trust_open, "dep"), None),
+        ("QueryActCtxW no longer looked up", "run-time lookups",
+         patch(data, b"QueryActCtxW\0", b"QueryActCtxZ\0", "lookup"), None),
         ("a static constructor", "no static constructors", data, ctor),
     ]
 

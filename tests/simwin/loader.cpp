@@ -1,7 +1,9 @@
-// Libraries: the system directory, VERSION.DLL with its three exports, the
-// libraries a message box brings in, and the KERNEL32 functions that some
-// systems lack.
+// Libraries: the system directory, VERSION.DLL with its three exports,
+// USER32 with its two, the libraries USER32 and a message box bring in,
+// activation contexts, and the KERNEL32 functions that some systems lack.
 #include <cstring>
+#include <fstream>
+#include <iterator>
 
 #include "state.h"
 
@@ -13,6 +15,13 @@ HMODULE const VERSION_MODULE = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(
 HMODULE const KERNEL32_MODULE = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x7B600000));
 HMODULE const NTDLL_MODULE = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x7BC00000));
 HMODULE const BOX_MODULE = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x70000000));  // any of the box's
+HMODULE const USER32_MODULE = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x77D00000));
+const DWORD DETAILED_INFORMATION = 2;  // ActivationContextDetailedInformation
+const DWORD PATH_TYPE_WIN32_FILE = 2;
+// The folder of the system's Common Controls 6 under WinSxS, and so under a
+// .local folder.
+const char COMMON_CONTROLS[] =
+    "x86_microsoft.windows.common-controls_6595b64144ccf1df_6.0.7601.17514_none_41e6975e2bd6f2b2";
 
 struct Export {
   const char *name;
@@ -37,10 +46,16 @@ const Export KERNEL32_EXPORTS[] = {
     {"SetDllDirectoryA", as_export(&SetDllDirectoryA)},
     {"SetDefaultDllDirectories", as_export(&SetDefaultDllDirectories)},
     {"SetFileInformationByHandle", as_export(&SetFileInformationByHandle)},
+    {"QueryActCtxW", as_export(&QueryActCtxW)},
 };
 
 const Export NTDLL_EXPORTS[] = {
     {"NtSetInformationFile", as_export(&NtSetInformationFile)},
+};
+
+const Export USER32_EXPORTS[] = {
+    {"MessageBoxA", as_export(&MessageBoxA)},
+    {"LoadStringA", as_export(&LoadStringA)},
 };
 
 std::string version_library_path() { return system_directory() + "\\VERSION.DLL"; }
@@ -53,7 +68,7 @@ bool nt_from(DWORD major, DWORD minor) {
 bool kernel_exports(const std::string &name) {
   const Machine &m = machine();
   if (m.missing_exports.count(name)) return false;
-  if (name == "SetDllDirectoryA") return nt_from(5, 1);
+  if (name == "SetDllDirectoryA" || name == "QueryActCtxW") return nt_from(5, 1);
   if (name == "SetFileInformationByHandle") return nt_from(6, 0);
   if (name == "SetDefaultDllDirectories")
     return m.default_dll_directories < 0 ? nt_from(6, 2) : m.default_dll_directories;
@@ -68,43 +83,66 @@ FARPROC find_export(const Export *table, std::size_t count, LPCSTR name, bool ex
 }
 
 std::string base_name(const std::string &path) { return path.substr(path.find_last_of("\\/") + 1); }
+std::string program_folder() { return machine().module_path.substr(0, machine().module_path.find_last_of('\\') + 1); }
 
-// The system directory's libraries that a box brings in, and what each
-// imports: Vista and 7's uxtheme.dll dwmapi.dll, Wine's msimg32.dll too.
-bool box_library(const std::string &name, std::vector<std::string> &imports) {
+// The system directory's libraries that USER32 and a box bring in, from the
+// version each is there, and what each imports (uxtheme.dll's msimg32.dll
+// is Wine's). USER32.DLL is every system's.
+bool system_library(const std::string &name, std::vector<std::string> &imports) {
   const std::string lower = lower_ascii(name);
   imports.clear();
-  if (lower == "uxtheme.dll") imports = {"msimg32.dll"};
+  if (lower == "uxtheme.dll") imports = {"user32.dll", "msimg32.dll"};
   if (lower == "uxtheme.dll" && nt_from(6, 0)) imports.push_back("dwmapi.dll");
+  if (lower == "lpk.dll" || lower == "usp10.dll") imports = {lower == "lpk.dll" ? "usp10.dll" : "user32.dll"};
   return (lower == "uxtheme.dll" && nt_from(5, 1)) || (lower == "dwmapi.dll" && nt_from(6, 0)) ||
-         (lower == "msimg32.dll" && nt_from(5, 0));
+         ((lower == "msimg32.dll" || lower == "lpk.dll" || lower == "usp10.dll") && nt_from(5, 0)) ||
+         lower == "user32.dll";
+}
+
+// USER32 everywhere (9x keeps it loaded in every process), lpk.dll and
+// usp10.dll from Windows 7 on.
+bool known_library(const std::string &name) {
+  const std::string lower = lower_ascii(name);
+  return lower == "user32.dll" || ((lower == "lpk.dll" || lower == "usp10.dll") && nt_from(6, 1));
 }
 
 bool is_system_copy(const std::string &path, std::vector<std::string> &imports) {
-  return box_library(base_name(path), imports) && same_path(path, system_directory() + "\\" + base_name(path));
+  return system_library(base_name(path), imports) && same_path(path, system_directory() + "\\" + base_name(path));
 }
 
-void load_by_name(const std::string &name);
+// The manifest that XP prefers to the one inside the program.
+const File *manifest_beside() {
+  const Machine &m = machine();
+  return m.platform == VER_PLATFORM_WIN32_NT && m.nt_major == 5 && m.nt_minor == 1
+             ? find_file(m.module_path + ".manifest")
+             : nullptr;
+}
 
-void load_module(const std::string &path) {
+void load_by_name(const std::string &name, bool altered);
+
+// Mapped, then its imports, then started: USER32 loads lpk.dll by name.
+void load_module(const std::string &path, bool altered) {
   for (const std::string &loaded : machine().modules)
     if (same_path(loaded, path)) return;
-  std::vector<std::string> imports;
-  if (is_system_copy(path, imports))
-    for (const std::string &name : imports) load_by_name(name);
   machine().modules.push_back(path);
+  std::vector<std::string> imports;
+  if (!is_system_copy(path, imports)) return;
+  for (const std::string &name : imports) load_by_name(name, altered);
+  if (lower_ascii(base_name(path)) == "user32.dll" && nt_from(5, 0)) load_by_name("lpk.dll", false);
 }
 
-void load_by_name(const std::string &name) {
+void load_by_name(const std::string &name, bool altered) {
   const Machine &m = machine();
+  std::vector<std::string> imports;
+  const std::string beside = program_folder() + name, system_copy = system_directory() + "\\" + name;
+  const File *manifest = manifest_beside();
+  if (manifest && lower_ascii(manifest->bytes).find("<file name=\"" + lower_ascii(name) + "\"") != std::string::npos)
+    return load_module(beside, false);
   for (const std::string &loaded : m.modules)
     if (lower_ascii(base_name(loaded)) == lower_ascii(name)) return;
-  const std::string beside = m.module_path.substr(0, m.module_path.find_last_of('\\') + 1) + name;
-  std::vector<std::string> imports;
-  if (!m.system32_only && find_file(beside))
-    load_module(beside);
-  else if (box_library(name, imports))
-    load_module(system_directory() + "\\" + name);
+  if (known_library(name) || (altered && system_library(name, imports))) return load_module(system_copy, altered);
+  if (!m.system32_only && find_file(beside)) return load_module(beside, false);
+  if (system_library(name, imports)) load_module(system_copy, altered);
 }
 
 // "C:\..." or "\\server\...": a name the loader takes as it stands. Any
@@ -119,7 +157,17 @@ bool loaded(HMODULE module) { return module == VERSION_MODULE && machine().libra
 
 }  // namespace
 
-void load_box_libraries() { load_by_name("uxtheme.dll"); }
+void load_box_libraries() {
+  std::ifstream shipped(MANIFEST_SOURCE);
+  const Machine &m = machine();
+  const std::string manifest =
+      m.manifest.empty() ? std::string(std::istreambuf_iterator<char>(shipped), {}) : m.manifest;
+  const std::string folder = std::string("\\") + COMMON_CONTROLS + "\\comctl32.dll",
+                    local = m.module_path + ".local" + folder;
+  if (manifest.find("Microsoft.Windows.Common-Controls") != std::string::npos)
+    load_module(nt_from(6, 1) && find_file(local) ? local : m.windows_directory + "\\WinSxS" + folder, false);
+  load_by_name("uxtheme.dll", false);
+}
 
 }  // namespace detail
 
@@ -137,6 +185,8 @@ const std::vector<std::string> &library_loads() { return machine().library_loads
 int loaded_libraries() { return machine().library_references; }
 void set_default_dll_directories(bool exported) { machine().default_dll_directories = exported; }
 const std::vector<std::string> &loaded_modules() { return machine().modules; }
+void set_manifest(const std::string &text) { machine().manifest = text; }
+void import_user32() { load_by_name("user32.dll", false); }
 
 }  // namespace sim
 
@@ -150,8 +200,8 @@ UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
   return directory_answer(sim::system_directory(), buffer, size);
 }
 
-HMODULE WINAPI LoadLibraryA(LPCSTR name) {
-  if (DWORD injected = enter("LoadLibraryA")) {
+HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE, DWORD flags) {
+  if (DWORD injected = enter("LoadLibraryExA")) {
     set_error(injected);
     return nullptr;
   }
@@ -162,14 +212,14 @@ HMODULE WINAPI LoadLibraryA(LPCSTR name) {
   }
   m.library_loads.push_back(name);
   if (!is_full_path(name)) {
-    fault(std::string("LoadLibraryA of a name that is searched for, the program's folder first: ") + name);
+    fault(std::string("LoadLibraryExA of a name that is searched for, the program's folder first: ") + name);
     set_error(ERROR_MOD_NOT_FOUND);
     return nullptr;
   }
   std::vector<std::string> imports;
   if (is_system_copy(name, imports)) {
-    load_module(name);
-    return BOX_MODULE;
+    load_module(name, (flags & LOAD_WITH_ALTERED_SEARCH_PATH) != 0);
+    return lower_ascii(base_name(name)) == "user32.dll" ? USER32_MODULE : BOX_MODULE;
   }
   if (!same_path(name, version_library_path())) {
     set_error(ERROR_MOD_NOT_FOUND);
@@ -183,14 +233,38 @@ HMODULE WINAPI LoadLibraryA(LPCSTR name) {
   return VERSION_MODULE;
 }
 
+// LoadLibraryExA without flags: the imports of a library named by its full
+// path are searched for as any name is, the program's folder first.
+HMODULE WINAPI LoadLibraryA(LPCSTR name) { return LoadLibraryExA(name, nullptr, 0); }
+
+// Only the detailed information of the process's default context: the
+// program itself is its root manifest, but on XP one beside it.
+BOOL WINAPI QueryActCtxW(DWORD flags, HANDLE context, PVOID, ULONG information, PVOID buffer, SIZE_T size,
+                         SIZE_T *written) {
+  if (DWORD injected = enter("QueryActCtxW")) return fail(injected);
+  if (flags || context || information != DETAILED_INFORMATION) return fail(ERROR_INVALID_PARAMETER);
+  const std::string path = machine().module_path + (manifest_beside() ? ".manifest" : "");
+  const std::u16string root = to_utf16(from_ansi(path, machine().code_page));
+  auto *record = static_cast<ACTIVATION_CONTEXT_DETAILED_INFORMATION *>(buffer);
+  if (written) *written = sizeof *record + (root.size() + 1) * 2;
+  if (!buffer || size < sizeof *record + (root.size() + 1) * 2) return fail(ERROR_INSUFFICIENT_BUFFER);
+  *record = ACTIVATION_CONTEXT_DETAILED_INFORMATION{};
+  record->ulRootManifestPathType = PATH_TYPE_WIN32_FILE;
+  record->ulRootManifestPathChars = static_cast<DWORD>(root.size());
+  std::memcpy(record + 1, root.c_str(), (root.size() + 1) * 2);
+  record->lpRootManifestPath = reinterpret_cast<WCHAR *>(record + 1);
+  return TRUE;
+}
+
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
   if (DWORD injected = enter("GetProcAddress")) {
     set_error(injected);
     return nullptr;
   }
-  if (module == KERNEL32_MODULE) return find_export(KERNEL32_EXPORTS, 4, name, name && kernel_exports(name));
+  if (module == KERNEL32_MODULE) return find_export(KERNEL32_EXPORTS, 5, name, name && kernel_exports(name));
   if (module == NTDLL_MODULE)
     return find_export(NTDLL_EXPORTS, 1, name, name && machine().missing_exports.count(name) == 0);
+  if (module == USER32_MODULE) return find_export(USER32_EXPORTS, 2, name, true);
   if (!loaded(module)) {
     fault("GetProcAddress on a module that is not loaded " + show(static_cast<const void *>(module)));
     set_error(ERROR_MOD_NOT_FOUND);

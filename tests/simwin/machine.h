@@ -220,31 +220,45 @@ void set_resource(WORD type, const std::string &name, const std::string &bytes);
 // family, its "SYSTEM" on the 9x family, unless set.
 std::string system_directory();
 void set_system_directory(const std::string &path);
-// LoadLibraryA knows the system directory's VERSION.DLL, exporting
-// GetFileVersionInfoSizeA, GetFileVersionInfoA and VerQueryValueA (declared
-// below), and the box's libraries (loaded_modules). Any other full path
-// fails with ERROR_MOD_NOT_FOUND; a
-// name that is not a full path, which Windows would look for in the
-// program's own folder first, is a fault.
+// LoadLibraryExA and LoadLibraryA know the system directory's VERSION.DLL,
+// exporting GetFileVersionInfoSizeA, GetFileVersionInfoA and VerQueryValueA
+// (declared below), USER32.DLL, exporting MessageBoxA and LoadStringA, and
+// the libraries USER32 and the box bring in (loaded_modules). Any other
+// full path fails with ERROR_MOD_NOT_FOUND; a name that is not a full
+// path, which Windows would look for in the program's own folder first, is
+// a fault.
 void fail_version_library(DWORD error);                   // its load fails with this error
 void remove_version_export(const std::string &function);  // GetProcAddress: ERROR_PROC_NOT_FOUND
-const std::vector<std::string> &library_loads();          // every name given to LoadLibraryA
+const std::vector<std::string> &library_loads();          // every name given to LoadLibrary(Ex)A
 int loaded_libraries();                                   // VERSION.DLL loads not yet freed
 // KERNEL32 (GetModuleHandleA) answers GetProcAddress for FormatMessageW (a
 // stub on 9x; remove_version_export takes it away, as Windows 95 may lack
 // it), SetDllDirectoryA from 5.1 on, SetFileInformationByHandle from 6.0
-// on, and SetDefaultDllDirectories from 6.2 on or as set (Vista and 7 with
-// KB2533623); NTDLL, on the NT family, for NtSetInformationFile.
+// on, SetDefaultDllDirectories from 6.2 on or as set (Vista and 7 with
+// KB2533623), and QueryActCtxW from 5.1 on (the process's default context:
+// the program itself is its root manifest, but on XP a
+// TRV60UPDATE.EXE.manifest beside it); NTDLL, on the NT family, for
+// NtSetInformationFile.
 void set_default_dll_directories(bool exported);
-// The first MessageBoxA loads uxtheme.dll by name from 5.1 on; it imports
-// msimg32.dll (5.0 on), and from 6.0 on dwmapi.dll. All lie in the system
-// directory, where LoadLibraryA finds them by full path too, imports first.
-// A name is found as Windows finds it: among the loaded modules, then in
-// the program's folder (the module path's: a file planted there is taken)
-// unless SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) was
-// called, then in the system directory. The current directory is not
-// modelled, so SetDllDirectoryA changes nothing here.
+// USER32 loads lpk.dll (which imports usp10.dll) by name as it starts, on
+// NT from 5.0 on; the first MessageBoxA loads uxtheme.dll by name from 5.1
+// on, which imports USER32, msimg32.dll and from 6.0 on dwmapi.dll. A name
+// is found as Windows finds it: on XP first among the <file name="...">s of
+// a TRV60UPDATE.EXE.manifest beside the program, taken from beside it;
+// among the loaded modules; the known DLLs (USER32, and from 6.1 on lpk.dll
+// and usp10.dll) and, for the imports of a library loaded with
+// LOAD_WITH_ALTERED_SEARCH_PATH, the system directory; the program's folder
+// (a file planted there is taken) unless SetDefaultDllDirectories(
+// LOAD_LIBRARY_SEARCH_SYSTEM32) was called; the system directory. The
+// current directory is not modelled (SetDllDirectoryA changes nothing).
+// Where the program's manifest depends on Common Controls 6, the first box
+// loads its comctl32.dll, from 6.1 on from the TRV60UPDATE.EXE.local folder
+// beside the program where it is there (as the system's WinSxS folder:
+// x86_microsoft.windows.common-controls_6595b64144ccf1df_6.0.7601.17514_
+// none_41e6975e2bd6f2b2).
 const std::vector<std::string> &loaded_modules();  // their paths, in the order loaded
+void set_manifest(const std::string &text);        // the program's; else res/manifest's
+void import_user32();                              // as when USER32 was among the program's imports
 
 // ---- Kernel objects ------------------------------------------------------
 // Mutex names, unlike paths, are case-sensitive. A mutex that refuses us
@@ -306,3 +320,5 @@ BOOL WINAPI SetDefaultDllDirectories(DWORD directories);
 // (NTDLL, every NT): the basic record's attributes and the disposition.
 BOOL WINAPI SetFileInformationByHandle(HANDLE file, int information_class, LPVOID data, DWORD size);
 LONG WINAPI NtSetInformationFile(HANDLE file, LPVOID status_block, LPVOID data, DWORD size, int information_class);
+BOOL WINAPI QueryActCtxW(DWORD flags, HANDLE context, PVOID instance, ULONG information, PVOID buffer, SIZE_T size,
+                         SIZE_T *written);

@@ -155,6 +155,7 @@ struct Machine {
   std::vector<std::string> modules;  // loaded_modules()
   int default_dll_directories = -1;  // SetDefaultDllDirectories exported: 1, 0, -1 from 6.2 on
   bool system32_only = false;        // since SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)
+  std::string manifest;              // set_manifest; "" for the shipped one
 
   std::vector<Box> boxes;
   Failing failing;

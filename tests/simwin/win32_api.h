@@ -27,6 +27,8 @@ typedef DWORD *LPDWORD;
 typedef BYTE *LPBYTE;
 typedef UINT *PUINT;
 typedef void *LPVOID;
+typedef void *PVOID;
+typedef unsigned int ULONG;
 typedef const void *LPCVOID;
 typedef char *LPSTR;
 typedef const char *LPCSTR;
@@ -137,6 +139,7 @@ typedef void *HGLOBAL;
 
 #define SEM_FAILCRITICALERRORS 0x0001u
 #define SEM_NOOPENFILEERRORBOX 0x8000u
+#define LOAD_WITH_ALTERED_SEARCH_PATH 0x8u
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x800u
 
 #define HEAP_ZERO_MEMORY 0x8u
@@ -153,6 +156,12 @@ typedef struct _OSVERSIONINFOA {
   DWORD dwPlatformId;
   CHAR szCSDVersion[128];
 } OSVERSIONINFOA, *LPOSVERSIONINFOA;
+
+typedef struct _ACTIVATION_CONTEXT_DETAILED_INFORMATION {
+  DWORD dwFlags, ulFormatVersion, ulAssemblyCount, ulRootManifestPathType, ulRootManifestPathChars,
+      ulRootConfigurationPathType, ulRootConfigurationPathChars, ulAppDirPathType, ulAppDirPathChars;
+  LPCWSTR lpRootManifestPath, lpRootConfigurationPath, lpAppDirPath;
+} ACTIVATION_CONTEXT_DETAILED_INFORMATION;
 
 typedef struct _SECURITY_ATTRIBUTES *LPSECURITY_ATTRIBUTES;
 typedef struct _OVERLAPPED *LPOVERLAPPED;
@@ -202,6 +211,7 @@ LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T size);
 BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID block);
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
 HMODULE WINAPI LoadLibraryA(LPCSTR name);
+HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags);
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
 BOOL WINAPI FreeLibrary(HMODULE module);
 HMODULE WINAPI GetModuleHandleA(LPCSTR name);
@@ -219,9 +229,11 @@ LONG WINAPI RegCloseKey(HKEY key);
 // version: never imported, and so not declared here. The logic takes
 // GetFileVersionInfoSizeA, GetFileVersionInfoA and VerQueryValueA from the
 // system directory's VERSION.DLL through LoadLibraryA and GetProcAddress,
-// and FormatMessageW, SetDllDirectoryA and SetDefaultDllDirectories, which
-// some systems' KERNEL32 lacks, through GetProcAddress.
+// and FormatMessageW, SetDllDirectoryA, SetDefaultDllDirectories and
+// QueryActCtxW, which some systems' KERNEL32 lacks, through GetProcAddress.
 
-// user32
+// user32: never imported. The logic takes these two from the system
+// directory's USER32.DLL at start-up, through LoadLibraryExA and
+// GetProcAddress.
 int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int size);
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
