@@ -150,3 +150,25 @@ CHECK(version_travels_with_a_copy) {
   const char *text = file_version(block, "040904b0", &length);
   check_file_version(text, length, "1.01.002", "copy");
 }
+
+// Resource compilers write VarFileInfo after StringFileInfo: the
+// translations end the resource, whose length the block's first WORD holds
+// (VS_VERSIONINFO's wLength). After it NT leaves room for ANSI copies of
+// the strings: twice the length and 4 from Windows 2000 on, as Wine gives in
+// every mode. Windows 98 asks the size of a 32-bit resource and converts it
+// in place to a shorter one (Wine's version tests, test_32bit_win).
+CHECK(version_translations_end_the_resource) {
+  static char block[BLOCK_CAPACITY];
+  const char *path = scratch("english.dll");
+  make_library(path, LIBRARY_ENGLISH);
+  DWORD error;
+  DWORD size = read_block(path, block, &error);
+  if (!ok(size != 0, "reading the block: error %u\n", error)) return;
+  void *value = NULL;
+  UINT length = 0;
+  if (!ok(VerQueryValueA(block, "\\VarFileInfo\\Translation", &value, &length), "no translations\n")) return;
+  const DWORD resource = *reinterpret_cast<const WORD *>(block);
+  const long end = static_cast<long>(static_cast<const char *>(value) + length - block);
+  ok(end == static_cast<long>(resource), "the translations end at %ld of %u\n", end, resource);
+  ok(nine_x_family() ? size > resource : size == 2 * resource + 4, "size %u for %u\n", size, resource);
+}

@@ -436,14 +436,17 @@ TEST_F(SimVersion, DamagedAndCutBlocksAreNeverReadPastTheirEnd) {
   UINT length = 0;
   ASSERT_TRUE(VerQueryValueA(block.data(), "\\StringFileInfo\\040904b0\\FileVersion", &value, &length));
   EXPECT_EQ(8u, length);
-  // The resource ends with the string; after it come only the spare bytes
-  // that the size asked for, and they hold no terminator.
+  // After the string come only the translations, which end the resource,
+  // and the spare bytes that the size asked for: none holds a terminator.
   const char *end = static_cast<char *>(value) + length;
   EXPECT_EQ(std::string::npos, std::string(end, static_cast<const char *>(block.data() + block.size())).find('\0'));
 
-  // A copy cut short keeps its head; what was cut off is not found.
-  std::vector<char> cut = version_block(TARGET, static_cast<DWORD>(end - block.data()) - 1);
-  EXPECT_TRUE(VerQueryValueA(cut.data(), "\\VarFileInfo\\Translation", &value, &length));
+  // A copy cut short keeps its head; what was cut off is not found, and the
+  // translations are the first to go.
+  std::vector<char> cut = version_block(TARGET, static_cast<DWORD>(end - block.data()));
+  EXPECT_FALSE(VerQueryValueA(cut.data(), "\\VarFileInfo\\Translation", &value, &length));
+  EXPECT_TRUE(VerQueryValueA(cut.data(), "\\StringFileInfo\\040904b0\\FileVersion", &value, &length));
+  cut = version_block(TARGET, static_cast<DWORD>(end - block.data()) - 1);
   EXPECT_FALSE(VerQueryValueA(cut.data(), "\\StringFileInfo\\040904b0\\FileVersion", &value, &length));
 
   sim::put_file(PAYLOAD, "no resource");

@@ -54,9 +54,12 @@ struct VersionResource {
   // Windows 9x counts the terminator in the length VerQueryValueA reports
   // for a string, NT does not always: choose per file.
   bool length_counts_terminator = true;
-  // A damaged resource: the FileVersion bytes run to the end of the block
+  // A damaged resource: the FileVersion bytes run up to the translations
   // with no terminator, and the reported length counts only the characters.
   bool unterminated = false;
+  // The resource of a 16-bit (NE) file, which Windows 9x hands back with no
+  // room after it: its translations end the block.
+  bool sixteen_bit = false;
 };
 // Attaches a version resource to an existing file; copies carry it along, and
 // so does a file written with the same bytes.

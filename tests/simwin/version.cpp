@@ -1,17 +1,21 @@
 // Version resources, handed out as self-describing blocks.
 //
 // A block is this simulation's own format, little-endian:
-//   0  "SVER"
-//   4  DWORD  length of the whole block in bytes
+//   0  DWORD  length of the resource in bytes; its low WORD stands where
+//             Windows' blocks keep theirs (VS_VERSIONINFO's wLength)
+//   4  "SVER"
 //   8  WORD   flags: 1 the reported length counts the terminator,
 //                    2 the strings have no terminator
 //   10 WORD   n, the number of translations
-//   12 n x (WORD language, WORD code page)      "\VarFileInfo\Translation"
-//   12 + 4n   n x (DWORD offset, DWORD length)  the FileVersion string of
-//             each translation; offset 0 when it has none
-//   then the strings, the first translation's last, so that an
-//   unterminated one runs to the very end of the block.
-// Queries read only the block, never past its recorded length.
+//   12 DWORD  how much of the resource this copy holds
+//   16 n x (WORD language, WORD code page, DWORD offset, DWORD length)
+//             "\StringFileInfo": the FileVersion string of each
+//             translation; offset 0 when it has none
+//   then padding and the strings, the first translation's last
+//   then n x (WORD language, WORD code page)    "\VarFileInfo\Translation":
+//             resource compilers write VarFileInfo after StringFileInfo, so
+//             the translations end the resource.
+// Queries read only the block, never past what the copy holds.
 #include <cctype>
 #include <cstring>
 
@@ -22,13 +26,20 @@ namespace detail {
 namespace {
 
 const char MAGIC[4] = {'S', 'V', 'E', 'R'};
-const DWORD HEADER = 12;
+const DWORD HEADER = 16;
+const DWORD ENTRY = 12;
 const WORD COUNTS_TERMINATOR = 1;
 const WORD UNTERMINATED = 2;
-// Like NT, the size asked for is larger than the resource itself (NT keeps
-// ANSI conversions there). The spare bytes are not zeros: a reader that
+// The size asked for leaves room after the resource, except on 9x for a
+// 16-bit one. NT keeps ANSI copies of the strings there: from Windows 2000
+// on the size is twice the resource's length and 4 (NT 4: one and a half
+// times), and Wine answers so in every mode. 9x answers a 32-bit resource's
+// size and converts it in place to a shorter ANSI one, while it hands back
+// a 16-bit resource as it is (Windows 98: 436 bytes for a wLength of 436).
+// Sources: Wine's version tests, dlls/version/tests/info.c (test_32bit_win),
+// and dlls/version/version.c. The spare bytes are not zeros: a reader that
 // runs past a string finds no terminator for free.
-const DWORD SPARE = 16;
+const DWORD NINE_X_SPARE = 16;
 const BYTE SPARE_FILL = 0xCD;
 
 void put16(std::string &block, std::size_t at, WORD value) {
@@ -51,25 +62,33 @@ DWORD get32(const BYTE *at) { return get16(at) | static_cast<DWORD>(get16(at + 2
 std::string serialize(const VersionResource &resource) {
   const std::vector<Translation> &translations = resource.translations;
   const std::size_t n = translations.size();
-  std::string block(HEADER + 12 * n, '\0');
-  std::memcpy(&block[0], MAGIC, 4);
+  // Windows' values are DWORD-aligned, and so are the translations here.
+  std::size_t strings = 0;
+  for (const Translation &translation : translations)
+    if (translation.has_file_version) strings += translation.file_version.size() + (resource.unterminated ? 0 : 1);
+  std::string block(HEADER + ENTRY * n + (4 - strings % 4) % 4, '\0');
+  std::memcpy(&block[4], MAGIC, 4);
   put16(block, 8,
         static_cast<WORD>((resource.length_counts_terminator ? COUNTS_TERMINATOR : 0) |
                           (resource.unterminated ? UNTERMINATED : 0)));
   put16(block, 10, static_cast<WORD>(n));
-  for (std::size_t i = 0; i < n; ++i) {
-    put16(block, HEADER + 4 * i, translations[i].language);
-    put16(block, HEADER + 4 * i + 2, translations[i].code_page);
-  }
   for (std::size_t i = n; i-- > 0;) {
+    put16(block, HEADER + ENTRY * i, translations[i].language);
+    put16(block, HEADER + ENTRY * i + 2, translations[i].code_page);
     if (!translations[i].has_file_version) continue;
     const std::string &text = translations[i].file_version;
-    put32(block, HEADER + 4 * n + 8 * i, static_cast<DWORD>(block.size()));
-    put32(block, HEADER + 4 * n + 8 * i + 4, static_cast<DWORD>(text.size()));
+    put32(block, HEADER + ENTRY * i + 4, static_cast<DWORD>(block.size()));
+    put32(block, HEADER + ENTRY * i + 8, static_cast<DWORD>(text.size()));
     block += text;
     if (!resource.unterminated) block += '\0';
   }
-  put32(block, 4, static_cast<DWORD>(block.size()));
+  for (const Translation &translation : translations) {
+    block += std::string(4, '\0');
+    put16(block, block.size() - 4, translation.language);
+    put16(block, block.size() - 2, translation.code_page);
+  }
+  put32(block, 0, static_cast<DWORD>(block.size()));
+  put32(block, 12, static_cast<DWORD>(block.size()));
   return block;
 }
 
@@ -146,7 +165,9 @@ DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR given_name, LPDWORD handle) {
     set_error(error);
     return 0;
   }
-  return static_cast<DWORD>(block.size()) + SPARE;
+  const DWORD length = static_cast<DWORD>(block.size());
+  if (machine().platform == VER_PLATFORM_WIN32_NT) return 2 * length + 4;
+  return find_file(name)->version.sixteen_bit ? length : length + NINE_X_SPARE;
 }
 
 BOOL WINAPI GetFileVersionInfoA(LPCSTR given_name, DWORD, DWORD size, LPVOID data) {
@@ -163,13 +184,12 @@ BOOL WINAPI GetFileVersionInfoA(LPCSTR given_name, DWORD, DWORD size, LPVOID dat
     set_error(error);
     return FALSE;
   }
-  // Windows copies what fits. The copy records its own length, so that a
-  // cut block is read as far as it goes and no further.
+  // Windows copies what fits. The copy records how much it holds, so that
+  // a cut block is read as far as it goes and no further.
   DWORD copied = size < block.size() ? size : static_cast<DWORD>(block.size());
-  DWORD spare = size - copied < SPARE ? size - copied : SPARE;
   std::memcpy(data, block.data(), copied);
-  std::memset(static_cast<BYTE *>(data) + copied, SPARE_FILL, spare);
-  put32(static_cast<BYTE *>(data) + 4, copied);
+  std::memset(static_cast<BYTE *>(data) + copied, SPARE_FILL, size - copied);
+  put32(static_cast<BYTE *>(data) + 12, copied);
   return TRUE;
 }
 
@@ -180,11 +200,13 @@ BOOL WINAPI VerQueryValueA(LPCVOID block, LPCSTR sub_block, LPVOID *buffer, PUIN
   }
   if (!block || !sub_block || !buffer) return FALSE;
   const BYTE *bytes = static_cast<const BYTE *>(block);
-  if (std::memcmp(bytes, MAGIC, 4) != 0) return FALSE;
-  const DWORD total = get32(bytes + 4);
+  if (std::memcmp(bytes + 4, MAGIC, 4) != 0) return FALSE;
+  const DWORD total = get32(bytes);
   const WORD flags = get16(bytes + 8);
   const DWORD n = get16(bytes + 10);
-  if (total < HEADER + 12 * n) return FALSE;
+  const DWORD held = get32(bytes + 12);
+  if (held > total || total < HEADER + (ENTRY + 4) * n) return FALSE;
+  const DWORD strings_end = total - 4 * n;
 
   std::vector<std::string> parts;
   std::string part;
@@ -199,8 +221,8 @@ BOOL WINAPI VerQueryValueA(LPCVOID block, LPCSTR sub_block, LPVOID *buffer, PUIN
   }
 
   if (parts.size() == 2 && same_text(parts[0], "varfileinfo") && same_text(parts[1], "translation")) {
-    if (n == 0) return FALSE;
-    *buffer = const_cast<BYTE *>(bytes + HEADER);
+    if (n == 0 || held < total) return FALSE;
+    *buffer = const_cast<BYTE *>(bytes + strings_end);
     if (length) *length = 4 * n;
     return TRUE;
   }
@@ -209,15 +231,15 @@ BOOL WINAPI VerQueryValueA(LPCVOID block, LPCSTR sub_block, LPVOID *buffer, PUIN
   if (parts.size() != 3 || !same_text(parts[0], "stringfileinfo") || !parse_hex(parts[1], wanted) ||
       !same_text(parts[2], "fileversion"))
     return FALSE;
-  for (DWORD i = 0; i < n; ++i) {
-    const BYTE *translation = bytes + HEADER + 4 * i;
-    if (get16(translation) != wanted >> 16 || get16(translation + 2) != (wanted & 0xFFFF)) continue;
-    const BYTE *entry = bytes + HEADER + 4 * n + 8 * i;
-    const DWORD offset = get32(entry);
-    const DWORD chars = get32(entry + 4);
+  const DWORD end = held < strings_end ? held : strings_end;
+  for (DWORD i = 0; i < n && HEADER + ENTRY * (i + 1) <= held; ++i) {
+    const BYTE *entry = bytes + HEADER + ENTRY * i;
+    if (get16(entry) != wanted >> 16 || get16(entry + 2) != (wanted & 0xFFFF)) continue;
+    const DWORD offset = get32(entry + 4);
+    const DWORD chars = get32(entry + 8);
     const bool terminated = !(flags & UNTERMINATED);
     if (offset == 0) continue;
-    if (offset < HEADER + 12 * n || offset > total || total - offset < chars + (terminated ? 1 : 0)) return FALSE;
+    if (offset < HEADER + ENTRY * n || offset > end || end - offset < chars + (terminated ? 1 : 0)) return FALSE;
     *buffer = const_cast<BYTE *>(bytes + offset);
     if (length) *length = chars + (terminated && (flags & COUNTS_TERMINATOR) ? 1 : 0);
     return TRUE;

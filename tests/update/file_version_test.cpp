@@ -152,11 +152,22 @@ TEST_F(FileVersionTest, StringMustFitWithItsTerminatorWhateverLengthIsReported) 
 }
 
 TEST_F(FileVersionTest, UnterminatedStringIsRefusedWithoutReadingPastTheBlock) {
-  for (const char *text : {"1.0", "1.00", "12.0.5"}) {  // block ends on and off a 4-byte boundary
+  for (const char *text : {"1.0", "1.00", "12.0.5"}) {  // strings end on and off a 4-byte boundary
     sim::VersionResource resource{{{0x0409, 1200, true, text}}};
     resource.unterminated = true;
     give(resource);
     EXPECT_EQ(0, read()) << text;
   }
   EXPECT_STREQ("untouched", version);
+}
+
+// Windows 9x hands back a 16-bit file's resource with no room after it:
+// the translation ends the block.
+TEST_F(FileVersionTest, TranslationMayEndTheBlock) {
+  sim::set_platform(VER_PLATFORM_WIN32_WINDOWS);
+  sim::VersionResource resource{{{0x0409, 1200, true, "1.0"}}};
+  resource.sixteen_bit = true;
+  give(resource);
+  EXPECT_EQ(1, read());
+  EXPECT_STREQ("1.0", version);
 }

@@ -82,6 +82,12 @@ TEST_F(PresenceTest, ReasonGivesWayFromTheFirstBytePastTheBox) {
   }
   const std::string cut = std::string(752, 'r') + "..." + framed;
   EXPECT_EQ((std::vector<std::string>{std::string(755, 'r') + framed, cut, cut, "Not exist." + framed}), box_texts());
+  // A path of 1,011 bytes leaves a reason one byte too long no room at all:
+  // it goes whole, and no "..." stands for it.
+  const std::string longest = "C:\\" + std::string(1008, 'p');
+  sim::set_system_message(ERROR_FILE_NOT_FOUND, "rrrr");
+  report_unopenable(longest.c_str(), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ("  \n\n[ " + longest + "  ]", box_texts().back());
 }
 
 TEST_F(PresenceTest, PathLongerThanTheBoxKeepsItsEnd) {
