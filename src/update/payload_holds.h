@@ -6,11 +6,15 @@
 // For each payload of the table, before the first box: whether it can be
 // opened, its FileVersion (a release's from the executable, a plain build's
 // from the file), and then its hold. The version is read by name before the
-// hold is opened: VERSION.DLL opens the file by name, and may do so in a way
-// that no hold of ours would let it share (on 9x, DOS's compatibility mode,
-// which fails beside a handle that denies writing). On the NT family the hold
-// has delete access and is opened as a reparse point, so that a link at the
-// payload's name is held, and later deleted, as itself.
+// hold is opened, as the presence check's open is: Microsoft documents no
+// share mode for GetFileVersionInfoA's open, and the version code of Wine and
+// ReactOS maps the file as a data file (LoadLibraryExW) and falls back to
+// LZOpenFileW with OF_READ, DOS's compatibility mode, as 16-bit VER.DLL did.
+// Such an open fails on 9x beside a handle that denies writing (Ralf Brown's
+// table of DOS sharing), and on NT beside a hold with delete access unless it
+// shares deletion; opened in this order, neither can matter. On the NT family
+// the hold has delete access and is opened as a reparse point, so that a
+// link at the payload's name is held, and later deleted, as itself.
 void hold_payloads(HINSTANCE instance, HeldPayload *payloads);
 
 // Before a release's clean-up: a payload whose bytes were not yet read
