@@ -1,5 +1,6 @@
 #include "hardening.h"
 
+#include "platform/family.h"
 #include "platform/system_library.h"
 
 typedef BOOL(WINAPI *SetDefaultDllDirectoriesFunction)(DWORD directories);
@@ -81,10 +82,12 @@ static int same_path(LPCSTR a, LPCSTR b) {
 // manifest"); Wine's conformance tests of kernel32's activation contexts,
 // passed on Windows, where a process started beside NAME.exe.manifest
 // reports that file as its root manifest, and Wine's ntdll, which names the
-// module for a manifest taken from its resources.
+// module for a manifest taken from its resources. Only XP is asked: no
+// other version prefers a manifest beside the program, and none is then
+// left without its update should it name its own manifest otherwise.
 static int context_is_own() {
   FARPROC query = kernel_function("QueryActCtxW");
-  if (!query) return 1;
+  if (!query || !windows_xp()) return 1;
   union {
     ACTIVATION_CONTEXT_DETAILED_INFORMATION information;
     WCHAR texts[CONTEXT_TEXT_CHARACTERS];

@@ -2,11 +2,21 @@
 
 #include "text.h"
 
+static int query_version(OSVERSIONINFOA *version) {
+  bytes_zero(version, sizeof *version);
+  version->dwOSVersionInfoSize = sizeof *version;
+  return GetVersionExA(version);
+}
+
 int platform_family(DWORD *platform_id) {
   OSVERSIONINFOA version;
-  bytes_zero(&version, sizeof version);
-  version.dwOSVersionInfoSize = sizeof version;
-  if (!GetVersionExA(&version)) return 0;
+  if (!query_version(&version)) return 0;
   *platform_id = version.dwPlatformId;
   return 1;
+}
+
+int windows_xp() {
+  OSVERSIONINFOA version;
+  return query_version(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT && version.dwMajorVersion == 5 &&
+         version.dwMinorVersion == 1;
 }

@@ -7,3 +7,7 @@
 // the 9x family), asked with a zero-filled ANSI record of 148 bytes, the
 // one size every version knows. 0 when the system does not say.
 int platform_family(DWORD *platform_id);
+
+// 1 on Windows XP (NT 5.1), the one version that takes a manifest beside a
+// program in preference to the one inside it.
+int windows_xp();
