@@ -59,8 +59,8 @@ static HANDLE create_working_file(LPCSTR path, int nt) {
 static int read_payload(HANDLE payload, const BYTE *digest, HANDLE file, DWORD *payload_error) {
   Sha256 hash;
   sha256_begin(&hash);
-  SetLastError(0);
-  if (SetFilePointer(payload, 0, 0, FILE_BEGIN) == INVALID_SET_FILE_POINTER && GetLastError()) {
+  // Its start, 0, is never the value that tells a failure.
+  if (SetFilePointer(payload, 0, 0, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
     *payload_error = failure_reason();
     return 0;
   }

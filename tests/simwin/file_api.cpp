@@ -126,9 +126,7 @@ using namespace sim::detail;
 // A new file: its name must be free, whatever stands there. The NT family
 // takes a link under the name for the name itself when asked to open
 // reparse points; Windows 9x knows neither links nor that flag.
-static DWORD create_check(const std::string &name, DWORD flags) {
-  if ((flags & FILE_FLAG_OPEN_REPARSE_POINT) && machine().platform != VER_PLATFORM_WIN32_NT)
-    fault("FILE_FLAG_OPEN_REPARSE_POINT on the 9x family, which does not know it");
+static DWORD create_check(const std::string &name) {
   if (DWORD error = path_check(name)) return error;
   if (find_file(name)) return ERROR_FILE_EXISTS;
   if (is_directory(name)) return ERROR_ACCESS_DENIED;
@@ -146,10 +144,12 @@ HANDLE WINAPI CreateFileA(LPCSTR given_name, DWORD access, DWORD share, LPSECURI
   const std::string name_rules = win32_name(given_name);
   LPCSTR name = given_name ? name_rules.c_str() : nullptr;
   DWORD error = ERROR_INVALID_PARAMETER;
+  if ((flags & FILE_FLAG_OPEN_REPARSE_POINT) && machine().platform != VER_PLATFORM_WIN32_NT)
+    fault("FILE_FLAG_OPEN_REPARSE_POINT on the 9x family, which does not know it");
   // Opening what exists and making a new file are modelled; the other
   // dispositions are not something the updater does.
   if (name && disposition == OPEN_EXISTING) error = open_check(name, access, share);
-  if (name && disposition == CREATE_NEW) error = create_check(name, flags);
+  if (name && disposition == CREATE_NEW) error = create_check(name);
   if (!error && disposition == CREATE_NEW) {
     // Only these attributes can be given to a new file; NT marks it for
     // archiving besides.
