@@ -41,7 +41,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // Only the first translation counts, and only a string that ends within
   // the resource and fits with its terminator.
   const std::string version = count ? resource.translations[0].file_version : "";
-  const bool terminated = !resource.unterminated || version.find('\0') != std::string::npos;
+  // A string without its terminator is followed by the translations, the
+  // first one's language first: a zero there ends it all the same.
+  const bool terminated = !resource.unterminated || version.find('\0') != std::string::npos ||
+                          (count && (resource.translations[0].language & 0xFF) == 0);
   const bool readable = (shape & 39) == 3 && count && resource.translations[0].has_file_version && terminated &&
                         std::strlen(version.c_str()) < capacity;
   FUZZ_CHECK((ok != 0) == readable);

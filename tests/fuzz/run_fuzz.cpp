@@ -29,6 +29,7 @@
 
 #include "digest_of.h"
 #include "fuzz_input.h"
+#include "kit/payload_table.h"
 #include "kit_names.h"
 #include "messages/catalogue.h"
 #include "platform/system_library.h"
