@@ -326,8 +326,8 @@ def missing_target_after_other_installation_updated(m, t):
 @scenario("failure", unprivileged=True)
 def read_only_target(m, t):
     """A read-only, hidden, system target is replaced and ends with those attributes
-    cleared; read-only payloads are still deleted at once with "/d". Run by an
-    unprivileged user: Wine run by root overwrites a read-only file where Windows refuses."""
+    cleared; read-only payloads are still removed with "/d". Run by an unprivileged
+    user: Wine run by root overwrites a read-only file where Windows refuses."""
     exe = ship(m)
     inst = r"C:\TRV50"
     install(m, inst, avc=old(AVC_LIBRARY), api=equal(API_LIBRARY))
@@ -345,7 +345,16 @@ def read_only_target(m, t):
     attrs = m.one("attrs", rf"{inst}\{AVC_LIBRARY}")
     t.true(attrs != "" and not int(attrs) & sticky, f"attributes of the replaced library: {attrs}")
     t.listing(m, inst, [API_LIBRARY, AVC_LIBRARY], "the read-only copy of the payload is not left behind")
-    removed_after_restart(m, t, exe)
+    # Windows lets the payload's hold clear its read-only attribute, and the payload
+    # goes at once. Wine, run as a user, opens a file for FILE_WRITE_ATTRIBUTES with
+    # Unix write access (FILE_UNIX_WRITE_ACCESS, server/file.h), which a read-only
+    # file refuses: the hold is one for reading only, and the payloads are left to
+    # the restart, by name, as the executable is.
+    payloads = [rf"{KIT}\{AVC_PAYLOAD}", rf"{KIT}\{API_PAYLOAD}"]
+    t.pending(m, [exe] + payloads, "the executable and, under Wine as a user, the read-only payloads")
+    m.restart()
+    for path in [exe] + payloads:
+        t.gone(m, path, "after the restart")
 
 
 @scenario("failure")
