@@ -2,6 +2,7 @@
 
 #include "platform/family.h"
 #include "platform/system_library.h"
+#include "platform/text.h"
 
 typedef BOOL(WINAPI *SetDefaultDllDirectoriesFunction)(DWORD directories);
 typedef BOOL(WINAPI *SetDllDirectoryFunction)(LPCSTR directory);
@@ -60,8 +61,7 @@ static const char *const BOX_LIBRARIES[] = {"dwmapi.dll", "msimg32.dll", "uxthem
 
 static int same_path(LPCSTR a, LPCSTR b) {
   for (;; ++a, ++b) {
-    char x = *a >= 'A' && *a <= 'Z' ? *a + ('a' - 'A') : *a;
-    char y = *b >= 'A' && *b <= 'Z' ? *b + ('a' - 'A') : *b;
+    BYTE x = fold_ascii(static_cast<BYTE>(*a)), y = fold_ascii(static_cast<BYTE>(*b));
     if (x != y) return 0;
     if (!x) return 1;
   }

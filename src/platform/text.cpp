@@ -48,6 +48,8 @@ void bytes_copy(void *target, const void *source, int size) {
   for (int i = 0; i < size; ++i) t[i] = s[i];
 }
 
+BYTE fold_ascii(BYTE b) { return (b >= 'A' && b <= 'Z') ? static_cast<BYTE>(b + ('a' - 'A')) : b; }
+
 LPCSTR last_character(LPCSTR text, int length) {
   LPCSTR last = 0;
   for (int i = 0; i < length; ++i) {

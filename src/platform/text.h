@@ -21,6 +21,10 @@ LPCSTR text_find(LPCSTR text, LPCSTR needle);
 void bytes_zero(void *buffer, int size);
 void bytes_copy(void *target, const void *source, int size);
 
+// ASCII case folding, the only kind the updater does: "A" to "Z" become "a"
+// to "z", every other byte stays.
+BYTE fold_ascii(BYTE b);
+
 // Start of the last character of a text of the given length, reading
 // double-byte characters of the ANSI code page; null for an empty text.
 LPCSTR last_character(LPCSTR text, int length);

@@ -103,13 +103,11 @@ int read_file_version(LPCSTR path, LPSTR destination, int capacity) {
   return copied;
 }
 
-static BYTE fold(BYTE b) { return (b >= 'A' && b <= 'Z') ? static_cast<BYTE>(b + ('a' - 'A')) : b; }
-
 int is_newer(LPCSTR payload_version, LPCSTR installed_version) {
   const BYTE *p = reinterpret_cast<const BYTE *>(payload_version);
   const BYTE *q = reinterpret_cast<const BYTE *>(installed_version);
   for (;; ++p, ++q) {
-    BYTE a = fold(*p), b = fold(*q);
+    BYTE a = fold_ascii(*p), b = fold_ascii(*q);
     if (a != b) return a > b;
     if (!a) return 0;
   }

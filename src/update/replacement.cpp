@@ -21,8 +21,8 @@
 // its name is only ever deleted as a name (a link goes, never what it leads
 // to; a hard link's other names keep their file). When the name cannot be
 // freed, the library is left as it is.
-static const char NEW_NAME[] = "TRVNEW.TMP";
-static const char ASIDE_NAME[] = "TRVOLD?.TMP";  // "?": the pair's number, 1 on
+const char FRESH_NAME[] = "TRVNEW.TMP";
+static const char ASIDE_NAME[ASIDE_NAME_SIZE] = "TRVOLD?.TMP";  // "?": the pair's number, 1 on
 static const int ASIDE_NUMBER_AT = 6;
 
 enum { COPY_CHUNK = 65536 };
@@ -154,24 +154,9 @@ static int plain_file_attributes(LPCSTR path, DWORD *attributes) {
   return *attributes != INVALID_FILE_ATTRIBUTES && !(*attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-// The working path of that name beside the library: the library's path with
-// the library's name, its last name_length bytes, exchanged for it. Empty
-// when it would not fit MAX_PATH.
-static void beside_library(LPSTR path, LPCSTR library, int name_length, LPCSTR name) {
-  path[0] = '\0';
-  int folder = text_length(library, MAX_PATH) - name_length;
-  if (folder < 0 || text_length(name, MAX_PATH - folder) < 0) return;
-  bytes_copy(path, library, folder);
-  text_join(path + folder, MAX_PATH - folder, name, "", "");
-}
-
-void place_working_files(LibraryPaths *paths, int index) {
-  const int name_length = text_length(TARGET_NAMES[index], MAX_PATH);
-  char aside[sizeof ASIDE_NAME];
-  bytes_copy(aside, ASIDE_NAME, sizeof ASIDE_NAME);
-  aside[ASIDE_NUMBER_AT] = static_cast<char>('1' + index);
-  beside_library(paths->fresh, paths->library, name_length, NEW_NAME);
-  beside_library(paths->aside, paths->library, name_length, aside);
+void aside_name(LPSTR name, int index) {
+  bytes_copy(name, ASIDE_NAME, sizeof ASIDE_NAME);
+  name[ASIDE_NUMBER_AT] = static_cast<char>('1' + index);
 }
 
 // The library's attributes are cleared only for the renames, which a
@@ -204,14 +189,16 @@ Replacement replace_library(HANDLE payload, const BYTE *digest, const LibraryPat
 // never touched, nor where the family is not known. On 9x it can be nothing
 // but a plain file, and whoever could have made it there could have made the
 // library itself.
-void repair_set_aside(const LibraryPaths *paths) {
+void repair_set_aside(const LibraryPaths *libraries, int pairs) {
   DWORD family;
-  if (!platform_family(&family) || family == VER_PLATFORM_WIN32_NT || !paths->aside[0]) return;
-  // A rename never goes over an existing name: a library in place stays,
-  // and its old copy goes.
-  if (MoveFileA(paths->aside, paths->library)) return;
-  DWORD error = GetLastError();
-  if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) DeleteFileA(paths->aside);
+  if (!platform_family(&family) || family == VER_PLATFORM_WIN32_NT) return;
+  for (const LibraryPaths *paths = libraries; paths < libraries + pairs; ++paths) {
+    // A rename never goes over an existing name: a library in place stays,
+    // and its old copy goes.
+    if (!paths->aside[0] || MoveFileA(paths->aside, paths->library)) continue;
+    DWORD error = GetLastError();
+    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) DeleteFileA(paths->aside);
+  }
 }
 
 void clear_working_file(const LibraryPaths *paths) {

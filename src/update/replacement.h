@@ -5,7 +5,7 @@
 #include "platform/platform.h"
 
 // One library's path in its installation and its working files' beside it,
-// built once by the update pass. A working path that would not fit MAX_PATH
+// built once by the update pass from the install directory. A working path that would not fit MAX_PATH
 // is empty, and the library is then not replaced.
 struct LibraryPaths {
   char library[WHOLE_PATH_CAPACITY];
@@ -13,9 +13,11 @@ struct LibraryPaths {
   char aside[MAX_PATH];  // TRVOLDn.TMP, n the pair's number: the old library on 9x
 };
 
-// Builds the working paths beside paths->library, the library of the pair
-// of that index in the payload table.
-void place_working_files(LibraryPaths *paths, int index);
+// The working names: the payload's copy, and the name the library of the
+// pair of that index is set aside under (TRVOLD1.TMP for the first).
+extern const char FRESH_NAME[];
+enum { ASIDE_NAME_SIZE = 12 };
+void aside_name(LPSTR name, int index);
 
 enum Replacement {
   LIBRARY_KEPT = 0,       // the old bytes, under the library's name
@@ -40,13 +42,13 @@ Replacement replace_library(HANDLE payload, const BYTE *digest, const LibraryPat
 // 1 when the bytes read through payload, from its start, have the digest.
 int payload_has_digest(HANDLE payload, const BYTE *digest);
 
-// Before any library of the directory is looked at, for each pair: a run cut
-// between the two renames of the 9x exchange left the library's name empty
-// and the old library set aside; it goes back, as it is whole by
+// Before any library of the directory is looked at, for each of the pairs:
+// a run cut between the two renames of the 9x exchange left the library's
+// name empty and the old library set aside; it goes back, as it is whole by
 // construction. A copy set aside whose library is in place is an old copy
 // of it, left when its deletion failed or was cut, and goes. A library
 // missing with no copy of its own stays missing.
-void repair_set_aside(const LibraryPaths *paths);
+void repair_set_aside(const LibraryPaths *libraries, int pairs);
 
 // After a walk that found every library of the directory in place: deletes
 // the payload's copy that a run cut short left there, as a name only.

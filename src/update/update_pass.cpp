@@ -46,8 +46,11 @@ static int locate_libraries(LPCSTR install_directory) {
   for (; pairs < MAX_PAIRS && PAYLOAD_NAMES[pairs][0] && TARGET_NAMES[pairs][0]; ++pairs) {
     LibraryPaths *paths = &g_libraries[pairs];
     bytes_zero(paths, sizeof *paths);
+    char aside[ASIDE_NAME_SIZE];
+    aside_name(aside, pairs);
     join_target_path(paths->library, WHOLE_PATH_CAPACITY, install_directory, TARGET_NAMES[pairs]);
-    place_working_files(paths, pairs);
+    join_target_path(paths->fresh, MAX_PATH, install_directory, FRESH_NAME);
+    join_target_path(paths->aside, MAX_PATH, install_directory, aside);
   }
   return pairs;
 }
@@ -83,7 +86,7 @@ static int replace_if_newer(HINSTANCE instance, HeldPayload *payload, int index,
 PassResult update_product(HINSTANCE instance, HeldPayload *payloads, LPCSTR install_directory,
                           BYTE report_missing_targets) {
   const int pairs = locate_libraries(install_directory);
-  for (int i = 0; i < pairs; ++i) repair_set_aside(&g_libraries[i]);
+  repair_set_aside(g_libraries, pairs);
   int replaced = 0;
   for (int i = 0; i < pairs; ++i) {
     HeldPayload *payload = &payloads[i];
