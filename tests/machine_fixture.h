@@ -30,10 +30,15 @@ inline std::string api_in(const std::string &directory) { return file_in(directo
 
 // One update pass with the payloads held as the run holds them.
 inline int pass_with_kit(const char *directory, BYTE report) {
-  HeldPayload payloads[MAX_PAIRS];
-  hold_payloads(INSTANCE, payloads);
-  int result = update_product(INSTANCE, payloads, directory, report);
-  release_payloads(payloads);
+  Kit kit;
+  take_kit(INSTANCE, &kit);
+  char path[WHOLE_PATH_CAPACITY] = {};
+  join_target_path(path, WHOLE_PATH_CAPACITY, directory, "");
+  Folder install;
+  open_folder(&install, path);
+  int result = update_product(INSTANCE, &kit, &install, report);
+  close_folder(&install);
+  release_kit(&kit);
   return result;
 }
 

@@ -5,4 +5,4 @@
 // Deletes the executable and the payloads the run holds, or has them
 // deleted at the next restart. 0 when the platform's version was not
 // available.
-int remove_self(HeldPayload *payloads);
+int remove_self(Kit *kit);

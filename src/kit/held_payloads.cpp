@@ -7,8 +7,15 @@ void release_payloads(HeldPayload *payloads) {
   }
 }
 
-int kit_still_needed(const HeldPayload *payloads) {
+void release_kit(Kit *kit) {
+  release_payloads(kit->payloads);
+  if (kit->executable != INVALID_HANDLE_VALUE) CloseHandle(kit->executable);
+  kit->executable = INVALID_HANDLE_VALUE;
+  close_folder(&kit->folder);
+}
+
+int kit_still_needed(const Kit *kit) {
   for (int i = 0; i < MAX_PAIRS; ++i)
-    if (payloads[i].set_aside) return 1;
+    if (kit->payloads[i].set_aside) return 1;
   return 0;
 }

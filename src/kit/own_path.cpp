@@ -36,4 +36,7 @@ LPCSTR own_path() { return g_own_path; }
 
 LPCSTR own_folder() { return g_own_folder; }
 
+// The folder is the head of the path, as split_own_path takes it.
+LPCSTR own_name() { return g_own_path + text_length(g_own_folder, MAX_PATH); }
+
 int payload_path(LPSTR path, int capacity, LPCSTR name) { return text_join(path, capacity, g_own_folder, name, ""); }

@@ -16,6 +16,9 @@ LPCSTR own_path();
 // empty. Shorter than MAX_PATH, since the own path is.
 LPCSTR own_folder();
 
+// The executable's own name: the own path after its folder.
+LPCSTR own_name();
+
 // The payload's path: the own folder and the name. 0 when it would not fit
 // the capacity.
 int payload_path(LPSTR path, int capacity, LPCSTR name);

@@ -15,6 +15,11 @@ int platform_family(DWORD *platform_id) {
   return 1;
 }
 
+DWORD nt_major_version() {
+  OSVERSIONINFOA version;
+  return query_version(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT ? version.dwMajorVersion : 0;
+}
+
 int windows_xp() {
   OSVERSIONINFOA version;
   return query_version(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT && version.dwMajorVersion == 5 &&

@@ -3,6 +3,7 @@
 #include "cleanup/self_removal.h"
 #include "command_line.h"
 #include "kit/own_path.h"
+#include "kit/paths.h"
 #include "messages/catalogue.h"
 #include "platform/text.h"
 #include "update/install_location.h"
@@ -62,24 +63,33 @@ UINT outcome_message(int first_result, int second_result) {
   return MSG_NO_NEED;
 }
 
-static void update_installations(HINSTANCE instance, HeldPayload *payloads) {
-  char locations[2][MAX_PATH];
+// Each installation found is opened as a folder right after the lookups,
+// before the first box: a box may wait for as long as anyone likes, and the
+// pass then works in the folder as the run first found it.
+static void update_installations(HINSTANCE instance, Kit *kit) {
+  Folder folders[2];
   int found[2];
   for (int i = 0; i < 2; ++i) {
-    bytes_zero(locations[i], MAX_PATH);
-    found[i] =
-        read_install_location(locations[i], INSTALLATIONS[i].key, INSTALLATIONS[i].value) && locations[i][0] != '\0';
+    char location[MAX_PATH];
+    bytes_zero(location, MAX_PATH);
+    found[i] = read_install_location(location, INSTALLATIONS[i].key, INSTALLATIONS[i].value) && location[0] != '\0';
+    char path[WHOLE_PATH_CAPACITY];
+    bytes_zero(path, WHOLE_PATH_CAPACITY);
+    join_target_path(path, WHOLE_PATH_CAPACITY, location, "");
+    folders[i].handle = INVALID_HANDLE_VALUE;
+    if (found[i]) open_folder(&folders[i], path);
   }
   if (!found[0] && !found[1]) {
     show_catalogue_message(instance, MSG_NOT_FOUND);
-    return;
+  } else {
+    int results[2];
+    for (int i = 0; i < 2; ++i)
+      results[i] =
+          found[i] ? update_product(instance, kit, &folders[i], INSTALLATIONS[i].report_missing_targets) : PASS_NO_TARGET;
+    UINT outcome = outcome_message(results[0], results[1]);
+    if (outcome) show_catalogue_message(instance, outcome);
   }
-  int results[2];
-  for (int i = 0; i < 2; ++i)
-    results[i] = found[i] ? update_product(instance, payloads, locations[i], INSTALLATIONS[i].report_missing_targets)
-                          : PASS_NO_TARGET;
-  UINT outcome = outcome_message(results[0], results[1]);
-  if (outcome) show_catalogue_message(instance, outcome);
+  for (Folder &folder : folders) close_folder(&folder);
 }
 
 int run(HINSTANCE instance, HINSTANCE, LPSTR tail, int) {
@@ -88,16 +98,16 @@ int run(HINSTANCE instance, HINSTANCE, LPSTR tail, int) {
   if (!claim_single_instance(&mutex)) return 0;
   int remove = has_removal_switch(tail);
   // Before the first box: a box may wait for as long as anyone likes.
-  HeldPayload payloads[MAX_PAIRS];
-  hold_payloads(instance, payloads);
-  update_installations(instance, payloads);
+  Kit kit;
+  take_kit(instance, &kit);
+  update_installations(instance, &kit);
   // A library set aside would be lost for good without the kit that puts
   // it back.
-  if (remove && !kit_still_needed(payloads)) {
-    check_unread_payloads(payloads);
-    remove_self(payloads);
+  if (remove && !kit_still_needed(&kit)) {
+    check_unread_payloads(kit.payloads);
+    remove_self(&kit);
   }
-  release_payloads(payloads);
+  release_kit(&kit);
   if (mutex) CloseHandle(mutex);
   return 0;
 }

@@ -4,7 +4,6 @@
 #include "kit/own_path.h"
 #include "kit/paths.h"
 #include "payload_digest.h"
-#include "platform/family.h"
 #include "platform/text.h"
 #include "presence.h"
 #include "replacement.h"
@@ -13,52 +12,79 @@
 // the hold may delete the file and clear its read-only attribute itself.
 static const DWORD SHARED_WITH_OTHERS = FILE_SHARE_READ;
 static const DWORD NT_HOLD_ACCESS = GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES;
-static const DWORD NT_HOLD_FLAGS = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
-
-static HANDLE open_hold(LPCSTR path, DWORD access, DWORD flags) {
-  return CreateFileA(path, access, SHARED_WITH_OTHERS, 0, OPEN_EXISTING, flags, 0);
-}
+static const DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // A release's version comes with its digest: the release kit wrote it from
 // the very bytes the digest covers, so it decides only for the bytes that
 // are then installed. Reading it from the copy once made and checked would
 // cost a copy of every payload in every installation, newer or not. A plain
-// build has no digests and trusts its folder: it reads the version by name.
-static void read_version(HeldPayload *payload, LPCSTR path, LPCSTR recorded) {
+// build has no digests and trusts its folder for versions: this read may go
+// by name, since what it installs is only ever the bytes read through the
+// hold, in the folder it started in.
+static void read_version(HeldPayload *payload, const Folder *kit, LPCSTR name, LPCSTR recorded) {
+  char path[MAX_PATH];
   if (recorded)
     payload->has_version = text_join(payload->version, VERSION_CAPACITY, recorded, "", "");
   else if (!payload->digest)
-    payload->has_version = read_file_version(path, payload->version, VERSION_CAPACITY);
+    payload->has_version =
+        path_in(kit, name, path, MAX_PATH) && read_file_version(path, payload->version, VERSION_CAPACITY);
+}
+
+// NT: what the hold opened must be the payload itself, a file of the kit's
+// own. A name that is a link would lead elsewhere: it is a payload that
+// cannot be opened, for the system's reason "The file cannot be accessed by
+// the system.", which is what it says of a name it will not follow. A file
+// with another name beside ours (a hard link, which Windows long let a user
+// make to a file they cannot write) may be someone else's: its attributes,
+// which are every name's, are never changed through the hold, and a plain
+// build, with no digest to tell its bytes from that other file's, never
+// installs from it; "Access is denied." is nearest to that refusal. A
+// release may, since its bytes must have their digest.
+static DWORD refusal(HeldPayload *payload) {
+  DWORD attributes, links;
+  if (!file_facts(payload->file, &attributes, &links)) return failure_reason();
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return ERROR_CANT_ACCESS_FILE;
+  payload->linked = links > 1;
+  return payload->linked && !payload->digest ? ERROR_ACCESS_DENIED : 0;
 }
 
 // Where the delete access is refused (another program reads the payload
 // without sharing its deletion, a user without the right), the payload is
 // held for reading only, as the update pass needs, and the clean-up leaves
 // it to the restart.
-static void hold_payload(HINSTANCE instance, int index, HeldPayload *payload, int nt) {
-  char path[WHOLE_PATH_CAPACITY];
-  bytes_zero(path, WHOLE_PATH_CAPACITY);
-  payload_path(path, WHOLE_PATH_CAPACITY, PAYLOAD_NAMES[index]);
+static void hold_payload(HINSTANCE instance, const Folder *kit, int index, HeldPayload *payload) {
+  LPCSTR name = PAYLOAD_NAMES[index];
   LPCSTR recorded;
   payload->bound = static_cast<BYTE>(payload_record(instance, index, &payload->digest, &recorded));
-  payload->failure = open_failure(path);
+  payload->failure = file_open_failure(kit, name);
   if (payload->failure) return;
-  read_version(payload, path, recorded);
-  if (nt) payload->file = open_hold(path, NT_HOLD_ACCESS, NT_HOLD_FLAGS);
+  read_version(payload, kit, name, recorded);
+  if (kit->nt) payload->file = open_in(kit, name, NT_HOLD_ACCESS, SHARED_WITH_OTHERS, OPEN_EXISTING);
   payload->deletable = payload->file != INVALID_HANDLE_VALUE;
-  if (!payload->deletable) payload->file = open_hold(path, GENERIC_READ, nt ? NT_HOLD_FLAGS : FILE_ATTRIBUTE_NORMAL);
-  if (payload->file == INVALID_HANDLE_VALUE)
+  if (!payload->deletable) payload->file = open_in(kit, name, GENERIC_READ, SHARED_WITH_OTHERS, OPEN_EXISTING);
+  if (payload->file == INVALID_HANDLE_VALUE) {
     payload->failure = failure_reason();
-  else
-    payload->removable = payload->bound && !payload->digest;
+    return;
+  }
+  if (kit->nt) payload->failure = refusal(payload);
+  if (payload->failure) {
+    CloseHandle(payload->file);
+    payload->file = INVALID_HANDLE_VALUE;
+    payload->deletable = 0;
+    return;
+  }
+  payload->removable = payload->bound && !payload->digest;
 }
 
-void hold_payloads(HINSTANCE instance, HeldPayload *payloads) {
-  DWORD family;
-  const int nt = platform_family(&family) && family == VER_PLATFORM_WIN32_NT;
-  bytes_zero(payloads, MAX_PAIRS * sizeof *payloads);
-  for (int i = 0; i < MAX_PAIRS; ++i) payloads[i].file = INVALID_HANDLE_VALUE;
-  for (int i = 0; i < MAX_PAIRS && PAYLOAD_NAMES[i][0]; ++i) hold_payload(instance, i, &payloads[i], nt);
+void take_kit(HINSTANCE instance, Kit *kit) {
+  bytes_zero(kit, sizeof *kit);
+  open_folder(&kit->folder, own_folder());
+  kit->executable = INVALID_HANDLE_VALUE;
+  // Only for its read-only attribute at the clean-up: a running image
+  // lets its attributes be written.
+  if (kit->folder.nt) kit->executable = open_in(&kit->folder, own_name(), FILE_WRITE_ATTRIBUTES, SHARE_ALL, OPEN_EXISTING);
+  for (int i = 0; i < MAX_PAIRS; ++i) kit->payloads[i].file = INVALID_HANDLE_VALUE;
+  for (int i = 0; i < MAX_PAIRS && PAYLOAD_NAMES[i][0]; ++i) hold_payload(instance, &kit->folder, i, &kit->payloads[i]);
 }
 
 void check_unread_payloads(HeldPayload *payloads) {

@@ -3,7 +3,9 @@
 
 #include "kit/held_payloads.h"
 
-// For each payload of the table, before the first box: whether it can be
+// Right after the single-instance check: the kit's folder, opened now
+// (folder.h), and on the NT family the executable's own file in it; then
+// for each payload of the table, before the first box, whether it can be
 // opened, its FileVersion (a release's from the executable, a plain build's
 // from the file), and then its hold. The version is read by name before the
 // hold is opened, as the presence check's open is: Microsoft documents no
@@ -14,8 +16,8 @@
 // table of DOS sharing), and on NT beside a hold with delete access unless it
 // shares deletion; opened in this order, neither can matter. On the NT family
 // the hold has delete access and is opened as a reparse point, so that a
-// link at the payload's name is held, and later deleted, as itself.
-void hold_payloads(HINSTANCE instance, HeldPayload *payloads);
+// link at the payload's name is held as itself, and refused.
+void take_kit(HINSTANCE instance, Kit *kit);
 
 // Before a release's clean-up: a payload whose bytes were not yet read
 // through its hold (no installation needed it, or a pass stopped first) is

@@ -53,6 +53,13 @@ DWORD open_failure(LPCSTR path) {
   return 0;
 }
 
+DWORD file_open_failure(const Folder *folder, LPCSTR name) {
+  HANDLE file = open_in(folder, name, 0, 0, OPEN_EXISTING);
+  if (file == INVALID_HANDLE_VALUE) return failure_reason();
+  CloseHandle(file);
+  return 0;
+}
+
 int check_file_present(LPCSTR path, BYTE report) {
   DWORD error = open_failure(path);
   if (error && report) report_unopenable(path, error);

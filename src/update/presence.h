@@ -1,11 +1,14 @@
 #pragma once
 
-#include "platform/platform.h"
+#include "kit/folder.h"
 
 // 0 when the file can be opened (for no access, no sharing), else the reason.
 // A path of MAX_PATH bytes or more (up to 1,023) is refused as too long
 // (ERROR_FILENAME_EXCED_RANGE) without being opened.
 DWORD open_failure(LPCSTR path);
+
+// The same for the name in the folder, reached as folder.h reaches it.
+DWORD file_open_failure(const Folder *folder, LPCSTR name);
 
 // 1 when the file can be opened (for no access, no sharing). A path of
 // MAX_PATH bytes or more (up to 1,023) is refused as too long without

@@ -2,6 +2,7 @@
 
 #include "kit/payload_table.h"
 #include "payload_digest.h"
+#include "kit/folder.h"
 #include "platform/family.h"
 #include "platform/text.h"
 #include "presence.h"
@@ -32,25 +33,7 @@ enum { COPY_CHUNK = 65536 };
 // static costs the file nothing.
 static BYTE g_chunk[COPY_CHUNK];
 
-// When the system does not say, the 9x sequence is taken: it is safe on NT
-// too, since it checks first that the library is free.
-static int nt_family() {
-  DWORD family;
-  return platform_family(&family) && family == VER_PLATFORM_WIN32_NT;
-}
-
-// 1 when nothing stands under the working name any more.
-static int free_working_name(LPCSTR path) { return DeleteFileA(path) || GetLastError() == ERROR_FILE_NOT_FOUND; }
-
-// The new working file: made now or not at all, and shared with nobody while
-// it is written and flushed. On the NT family a link planted under the name
-// after it was freed would otherwise be followed, and the copy made wherever
-// it leads; opened as a reparse point, the link itself is the name, which
-// exists, and the creation fails. Windows 9x knows no links, nor the flag.
-static HANDLE create_working_file(LPCSTR path, int nt) {
-  DWORD flags = nt ? FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT : FILE_ATTRIBUTE_NORMAL;
-  return CreateFileA(path, GENERIC_WRITE, 0, 0, CREATE_NEW, flags, 0);
-}
+static const DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // The payload's bytes from its start, hashed on the way when a digest is
 // given, into the working file when one is given. The hold serves every
@@ -105,8 +88,8 @@ static int write_copy(HANDLE payload, const BYTE *digest, HANDLE file, DWORD *pa
 
 // Opens the library for writing with no sharing. Windows refuses such an
 // open while a program has the library loaded or open.
-static int library_is_free(LPCSTR path) {
-  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
+static int library_is_free(const Folder *folder, LPCSTR library) {
+  HANDLE file = open_in(folder, library, GENERIC_WRITE, 0, OPEN_EXISTING);
   if (file == INVALID_HANDLE_VALUE) return 0;
   CloseHandle(file);
   return 1;
@@ -127,31 +110,80 @@ static int library_is_free(LPCSTR path) {
 // directory, and the old bytes lie set aside meanwhile. When even the way
 // back fails, both working files stay as they are: the next run puts the old
 // library back (repair_set_aside).
-static Replacement exchange_by_renames(const LibraryPaths *paths) {
-  if (!paths->aside[0] || !library_is_free(paths->library)) return LIBRARY_KEPT;
-  if (!free_working_name(paths->aside) || !MoveFileA(paths->library, paths->aside)) return LIBRARY_KEPT;
-  if (!MoveFileA(paths->fresh, paths->library))
-    return MoveFileA(paths->aside, paths->library) ? LIBRARY_KEPT : LIBRARY_SET_ASIDE;
-  DeleteFileA(paths->aside);
+static Replacement exchange_by_renames(const Folder *folder, int index) {
+  LPCSTR library = TARGET_NAMES[index];
+  char aside[ASIDE_NAME_SIZE];
+  aside_name(aside, index);
+  if (!library_is_free(folder, library)) return LIBRARY_KEPT;
+  if (!free_name(folder, aside) || !move_in(folder, library, aside)) return LIBRARY_KEPT;
+  if (!move_in(folder, FRESH_NAME, library))
+    return move_in(folder, aside, library) ? LIBRARY_KEPT : LIBRARY_SET_ASIDE;
+  free_name(folder, aside);
   return LIBRARY_REPLACED;
 }
 
-// On the NT family one rename replaces the library; it fails while a
-// program has the library loaded.
-static Replacement put_in_place(const LibraryPaths *paths, int nt) {
-  if (!nt) return exchange_by_renames(paths);
-  return MoveFileExA(paths->fresh, paths->library, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
-             ? LIBRARY_REPLACED
-             : LIBRARY_KEPT;
+// On the NT family one rename of the new file, through its handle, replaces
+// the library; it fails while a program has the library loaded.
+static Replacement put_in_place(const Folder *folder, int index, HANDLE fresh) {
+  if (!folder->nt) return exchange_by_renames(folder, index);
+  return rename_into(fresh, folder, TARGET_NAMES[index]) ? LIBRARY_REPLACED : LIBRARY_KEPT;
 }
 
-// The library's attributes, when its name is a plain file. One that is a
-// link or another reparse point is left alone: the name may lead anywhere,
-// to a system file even, and an elevated run neither clears the attributes
-// of nor replaces whatever that is. Windows 9x has no reparse points.
-static int plain_file_attributes(LPCSTR path, DWORD *attributes) {
-  *attributes = GetFileAttributesA(path);
-  return *attributes != INVALID_FILE_ATTRIBUTES && !(*attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+// The library as the pass finds it. Its name must be a plain file of its
+// own. One that is a link or another reparse point may lead anywhere, to a
+// system file even, and an elevated run neither changes nor replaces
+// whatever that is. One with another name beside it (a hard link) may be
+// anybody's file: it may be replaced, as a name, but its attributes are
+// every name's and are never changed. On NT the library is asked through a
+// handle that changes its attributes too, and is closed before the rename:
+// a rename that replaces a file fails while it is open (MS-FSCC,
+// FileRenameInformation). Windows 9x has neither links nor reparse points,
+// and asks by name.
+struct Library {
+  HANDLE file;  // NT: for its attributes only
+  DWORD attributes;
+  DWORD links;
+};
+
+static int find_library(const Folder *folder, LPCSTR name, Library *library) {
+  library->file = INVALID_HANDLE_VALUE;
+  library->links = 1;
+  if (!folder->nt) {
+    char path[MAX_PATH];
+    library->attributes = path_in(folder, name, path, MAX_PATH) ? GetFileAttributesA(path) : INVALID_FILE_ATTRIBUTES;
+    return library->attributes != INVALID_FILE_ATTRIBUTES && !(library->attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  }
+  library->file = open_in(folder, name, FILE_WRITE_ATTRIBUTES, SHARE_ALL, OPEN_EXISTING);
+  if (library->file == INVALID_HANDLE_VALUE) return 0;
+  if (file_facts(library->file, &library->attributes, &library->links) &&
+      !(library->attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    return 1;
+  CloseHandle(library->file);
+  library->file = INVALID_HANDLE_VALUE;
+  return 0;
+}
+
+static void let_go(Library *library) {
+  if (library->file != INVALID_HANDLE_VALUE) CloseHandle(library->file);
+  library->file = INVALID_HANDLE_VALUE;
+}
+
+static void set_library_attributes(const Folder *folder, LPCSTR name, const Library *library, DWORD attributes) {
+  if (library->links != 1) return;
+  if (folder->nt)
+    set_attributes_through(library->file, attributes);
+  else
+    set_attributes_in(folder, name, attributes);
+}
+
+// A library that keeps its old bytes gets its attributes back. On NT its
+// handle was closed for the rename, and what stands under the name now is
+// asked afresh: it is changed only as a plain file of its own.
+static void restore_attributes(const Folder *folder, LPCSTR name, DWORD attributes) {
+  Library again;
+  if (!find_library(folder, name, &again)) return;
+  set_library_attributes(folder, name, &again, attributes);
+  let_go(&again);
 }
 
 void aside_name(LPSTR name, int index) {
@@ -162,25 +194,39 @@ void aside_name(LPSTR name, int index) {
 // The library's attributes are cleared only for the renames, which a
 // read-only library refuses, and come back when it keeps its old bytes. The
 // new library ends plain, as the new file may not: NT marks a file it makes
-// for archiving.
-Replacement replace_library(HANDLE payload, const BYTE *digest, const LibraryPaths *paths, DWORD *payload_error) {
+// for archiving. Windows 9x renames no file that is open, so there the new
+// file is closed once written.
+Replacement replace_library(HANDLE payload, const BYTE *digest, const Folder *folder, int index,
+                            DWORD *payload_error) {
   *payload_error = 0;
-  DWORD attributes;
-  if (!paths->fresh[0] || !plain_file_attributes(paths->library, &attributes)) return LIBRARY_KEPT;
-  const int nt = nt_family();
-  if (!free_working_name(paths->fresh)) return LIBRARY_KEPT;
-  HANDLE file = create_working_file(paths->fresh, nt);
-  if (file == INVALID_HANDLE_VALUE) return LIBRARY_KEPT;
-  int copied = write_copy(payload, digest, file, payload_error);
-  CloseHandle(file);
+  LPCSTR name = TARGET_NAMES[index];
+  Library library;
+  if (!find_library(folder, name, &library)) return LIBRARY_KEPT;
+  HANDLE fresh = free_name(folder, FRESH_NAME)
+                     ? open_in(folder, FRESH_NAME, GENERIC_WRITE | DELETE, 0, CREATE_NEW)
+                     : INVALID_HANDLE_VALUE;
+  if (fresh == INVALID_HANDLE_VALUE) {
+    let_go(&library);
+    return LIBRARY_KEPT;
+  }
+  int copied = write_copy(payload, digest, fresh, payload_error);
+  if (!folder->nt) {
+    CloseHandle(fresh);
+    fresh = INVALID_HANDLE_VALUE;
+  }
   Replacement placed = LIBRARY_KEPT;
   if (copied) {
-    SetFileAttributesA(paths->library, FILE_ATTRIBUTE_NORMAL);
-    placed = put_in_place(paths, nt);
-    if (placed != LIBRARY_SET_ASIDE)
-      SetFileAttributesA(paths->library, placed == LIBRARY_REPLACED ? FILE_ATTRIBUTE_NORMAL : attributes);
+    set_library_attributes(folder, name, &library, FILE_ATTRIBUTE_NORMAL);
+    let_go(&library);
+    placed = put_in_place(folder, index, fresh);
+    if (placed == LIBRARY_REPLACED && folder->nt) set_attributes_through(fresh, FILE_ATTRIBUTE_NORMAL);
+    if (placed == LIBRARY_REPLACED && !folder->nt) set_attributes_in(folder, name, FILE_ATTRIBUTE_NORMAL);
+    if (placed == LIBRARY_KEPT) restore_attributes(folder, name, library.attributes);
   }
-  if (placed == LIBRARY_KEPT) DeleteFileA(paths->fresh);
+  let_go(&library);
+  if (placed == LIBRARY_KEPT && folder->nt) delete_through(fresh);
+  if (placed == LIBRARY_KEPT && !folder->nt) free_name(folder, FRESH_NAME);
+  if (fresh != INVALID_HANDLE_VALUE) CloseHandle(fresh);
   return placed;
 }
 
@@ -189,18 +235,18 @@ Replacement replace_library(HANDLE payload, const BYTE *digest, const LibraryPat
 // never touched, nor where the family is not known. On 9x it can be nothing
 // but a plain file, and whoever could have made it there could have made the
 // library itself.
-void repair_set_aside(const LibraryPaths *libraries, int pairs) {
+void repair_set_aside(const Folder *folder, int pairs) {
   DWORD family;
   if (!platform_family(&family) || family == VER_PLATFORM_WIN32_NT) return;
-  for (const LibraryPaths *paths = libraries; paths < libraries + pairs; ++paths) {
+  for (int i = 0; i < pairs; ++i) {
+    char aside[ASIDE_NAME_SIZE];
+    aside_name(aside, i);
     // A rename never goes over an existing name: a library in place stays,
     // and its old copy goes.
-    if (!paths->aside[0] || MoveFileA(paths->aside, paths->library)) continue;
+    if (move_in(folder, aside, TARGET_NAMES[i])) continue;
     DWORD error = GetLastError();
-    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) DeleteFileA(paths->aside);
+    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) free_name(folder, aside);
   }
 }
 
-void clear_working_file(const LibraryPaths *paths) {
-  if (paths->fresh[0]) DeleteFileA(paths->fresh);
-}
+void clear_working_file(const Folder *folder) { free_name(folder, FRESH_NAME); }

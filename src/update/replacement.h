@@ -1,17 +1,8 @@
 // Replacing an installed library so that it is never torn.
 #pragma once
 
-#include "kit/paths.h"
+#include "kit/folder.h"
 #include "platform/platform.h"
-
-// One library's path in its installation and its working files' beside it,
-// built once by the update pass from the install directory. A working path that would not fit MAX_PATH
-// is empty, and the library is then not replaced.
-struct LibraryPaths {
-  char library[WHOLE_PATH_CAPACITY];
-  char fresh[MAX_PATH];  // TRVNEW.TMP: the payload's copy
-  char aside[MAX_PATH];  // TRVOLDn.TMP, n the pair's number: the old library on 9x
-};
 
 // The working names: the payload's copy, and the name the library of the
 // pair of that index is set aside under (TRVOLD1.TMP for the first).
@@ -22,10 +13,10 @@ void aside_name(LPSTR name, int index);
 enum Replacement {
   LIBRARY_KEPT = 0,       // the old bytes, under the library's name
   LIBRARY_REPLACED = 1,   // the payload's bytes, under the library's name
-  LIBRARY_SET_ASIDE = 2,  // 9x: the old bytes under paths->aside, the way back failed
+  LIBRARY_SET_ASIDE = 2,  // 9x: the old bytes set aside, the way back failed
 };
 
-// Replaces the library with the bytes read through payload, from its start:
+// Replaces the library of the pair of that index, in the folder, with the bytes read through payload, from its start:
 // a handle open for reading that nobody may write while it is held. With a
 // digest (a release build) the bytes must hash to it. At every moment the
 // library's name holds either its old bytes or the payload's, whole (on 9x,
@@ -37,7 +28,7 @@ enum Replacement {
 // library could not be replaced (it is in use, the disk is full, a working
 // name is taken, a step failed). A library set aside stays so, for the next
 // run to put back.
-Replacement replace_library(HANDLE payload, const BYTE *digest, const LibraryPaths *paths, DWORD *payload_error);
+Replacement replace_library(HANDLE payload, const BYTE *digest, const Folder *folder, int index, DWORD *payload_error);
 
 // 1 when the bytes read through payload, from its start, have the digest.
 int payload_has_digest(HANDLE payload, const BYTE *digest);
@@ -48,8 +39,8 @@ int payload_has_digest(HANDLE payload, const BYTE *digest);
 // construction. A copy set aside whose library is in place is an old copy
 // of it, left when its deletion failed or was cut, and goes. A library
 // missing with no copy of its own stays missing.
-void repair_set_aside(const LibraryPaths *libraries, int pairs);
+void repair_set_aside(const Folder *folder, int pairs);
 
 // After a walk that found every library of the directory in place: deletes
 // the payload's copy that a run cut short left there, as a name only.
-void clear_working_file(const LibraryPaths *paths);
+void clear_working_file(const Folder *folder);

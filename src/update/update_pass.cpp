@@ -21,54 +21,43 @@ static void report_payload(int index, DWORD error) {
 
 // A quiet pass passes over a library that is not there, and only then: the
 // system must say that the file or its path does not exist (or the path is
-// one no program could open). Any other failure, a library in use on 9x
-// say, is shown as the reporting pass shows it, and fails the pass.
+// one no program could open), or the installation's folder could not be
+// opened as a folder at the run's first look. Any other failure, a library
+// in use on 9x say, is shown as the reporting pass shows it, and fails the
+// pass.
 enum Target { TARGET_PRESENT, TARGET_MISSING, TARGET_FAILED };
 
-static Target check_target(LPCSTR path, BYTE report) {
-  DWORD error = open_failure(path);
+static Target check_target(const Folder *install, LPCSTR name, BYTE report) {
+  DWORD error = file_open_failure(install, name);
   if (!error) return TARGET_PRESENT;
-  int missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_FILENAME_EXCED_RANGE;
+  int missing = install->failure || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+                error == ERROR_FILENAME_EXCED_RANGE;
   if (!report && missing) return TARGET_MISSING;
+  char path[WHOLE_PATH_CAPACITY];
+  bytes_zero(path, WHOLE_PATH_CAPACITY);
+  path_in(install, name, path, WHOLE_PATH_CAPACITY);
   report_unopenable(path, error);
   return TARGET_FAILED;
-}
-
-// Each library's path and its working files', built once a pass, whole; the
-// presence check refuses a library path that does not fit MAX_PATH (a cut
-// path names another file) and names it whole. Static rather than on the
-// stack, where frames stay under 4 KB; a zero-filled static costs the file
-// nothing.
-static LibraryPaths g_libraries[MAX_PAIRS];
-
-static int locate_libraries(LPCSTR install_directory) {
-  int pairs = 0;
-  for (; pairs < MAX_PAIRS && PAYLOAD_NAMES[pairs][0] && TARGET_NAMES[pairs][0]; ++pairs) {
-    LibraryPaths *paths = &g_libraries[pairs];
-    bytes_zero(paths, sizeof *paths);
-    char aside[ASIDE_NAME_SIZE];
-    aside_name(aside, pairs);
-    join_target_path(paths->library, WHOLE_PATH_CAPACITY, install_directory, TARGET_NAMES[pairs]);
-    join_target_path(paths->fresh, MAX_PATH, install_directory, FRESH_NAME);
-    join_target_path(paths->aside, MAX_PATH, install_directory, aside);
-  }
-  return pairs;
 }
 
 // 1 when the target was replaced, 0 when it was not newer, -1 on a
 // failure already shown. The payload's bytes are read through its hold
 // alone, and its version was taken when the hold was.
-static int replace_if_newer(HINSTANCE instance, HeldPayload *payload, int index, const LibraryPaths *paths) {
+static int replace_if_newer(HINSTANCE instance, HeldPayload *payload, int index, const Folder *install) {
   char target_version[VERSION_CAPACITY];
   bytes_zero(target_version, VERSION_CAPACITY);
-  int target_read = read_file_version(paths->library, target_version, VERSION_CAPACITY);
+  // A read that may go by name: whoever can repoint the installation's
+  // folder can already replace the library itself.
+  char path[MAX_PATH];
+  int target_read = path_in(install, TARGET_NAMES[index], path, MAX_PATH) &&
+                    read_file_version(path, target_version, VERSION_CAPACITY);
   if (!payload->has_version || !target_read) {
     show_catalogue_message(instance, MSG_NO_VERSION_INFO);
     return -1;
   }
   if (!is_newer(payload->version, target_version)) return 0;
   DWORD payload_error;
-  Replacement placed = replace_library(payload->file, payload->digest, paths, &payload_error);
+  Replacement placed = replace_library(payload->file, payload->digest, install, index, &payload_error);
   if (placed == LIBRARY_REPLACED) {
     // A release's bytes have now had their digest through the hold.
     payload->removable = 1;
@@ -83,16 +72,16 @@ static int replace_if_newer(HINSTANCE instance, HeldPayload *payload, int index,
   return -1;
 }
 
-PassResult update_product(HINSTANCE instance, HeldPayload *payloads, LPCSTR install_directory,
-                          BYTE report_missing_targets) {
-  const int pairs = locate_libraries(install_directory);
-  repair_set_aside(g_libraries, pairs);
+PassResult update_product(HINSTANCE instance, Kit *kit, const Folder *install, BYTE report_missing_targets) {
+  int pairs = 0;
+  while (pairs < MAX_PAIRS && PAYLOAD_NAMES[pairs][0] && TARGET_NAMES[pairs][0]) ++pairs;
+  repair_set_aside(install, pairs);
   int replaced = 0;
   for (int i = 0; i < pairs; ++i) {
-    HeldPayload *payload = &payloads[i];
+    HeldPayload *payload = &kit->payloads[i];
     // Both are looked at first, so that a missing payload is reported even
     // when its library is missing too.
-    Target target_found = check_target(g_libraries[i].library, report_missing_targets);
+    Target target_found = check_target(install, TARGET_NAMES[i], report_missing_targets);
     if (payload->failure) report_payload(i, payload->failure);
     if (target_found == TARGET_FAILED) return PASS_FAILED;
     // A quiet pass that already replaced a library says so, rather than
@@ -105,11 +94,11 @@ PassResult update_product(HINSTANCE instance, HeldPayload *payloads, LPCSTR inst
       report_payload(i, ERROR_FILE_CORRUPT);
       return PASS_FAILED;
     }
-    int outcome = replace_if_newer(instance, payload, i, &g_libraries[i]);
+    int outcome = replace_if_newer(instance, payload, i, install);
     if (outcome < 0) return PASS_FAILED;
     replaced += outcome;
   }
   // Every library is in place: a copy a run cut short left beside them goes.
-  if (pairs > 0) clear_working_file(&g_libraries[0]);
+  if (pairs > 0) clear_working_file(install);
   return replaced ? PASS_REPLACED : PASS_UP_TO_DATE;
 }

@@ -13,30 +13,27 @@ enum PassResult {
 };
 
 // Walks the payload table in order, at most MAX_PAIRS pairs, until the
-// first empty name, with the payloads the run holds (payload_holds.h):
-//   0. builds each library's path in the installation and its working
-//      files' beside it, once; on 9x, puts back a library that a cut
-//      exchange left set aside, and removes a copy set aside whose library
-//      is in place (replacement.h);
+// first empty name, with the kit the run holds (payload_holds.h), in the
+// installation's folder as the run first found it (folder.h):
+//   0. on 9x, puts back a library that a cut exchange left set aside, and
+//      removes a copy set aside whose library is in place (replacement.h);
 // then for each pair:
-//   1. (the paths are built);
-//   2. checks that it can be opened (quiet unless report_missing_targets),
+//   1. checks that it can be opened (quiet unless report_missing_targets),
 //      and shows why the payload could not be held when it was not; both
 //      happen before either result is looked at;
-//   3. a library that cannot be opened ends the pass: PASS_FAILED when
+//   2. a library that cannot be opened ends the pass: PASS_FAILED when
 //      reporting, else PASS_NO_TARGET, or PASS_REPLACED when an earlier
 //      pair was already replaced (so that the run does not say "No need to
 //      update." over a library it changed);
-//   4. a payload that is not held ends the pass with PASS_FAILED, and so
+//   3. a payload that is not held ends the pass with PASS_FAILED, and so
 //      does a release build whose record of it cannot be read;
-//   5. reads the library's FileVersion string; without it, or without the
+//   4. reads the library's FileVersion string; without it, or without the
 //      payload's, message 2 and PASS_FAILED;
-//   6. when the payload's string orders after the library's, replaces the
+//   5. when the payload's string orders after the library's, replaces the
 //      library with the bytes read through the hold, never leaving it torn
 //      (replacement.h); a failure shows message 4 and ends the pass with
 //      PASS_FAILED, or, when the payload's bytes could not be read or do not
 //      have their digest, the system's reason with the payload's path.
 // Libraries replaced before a failure stay replaced. After the last pair:
 // PASS_REPLACED when any library was replaced, else PASS_UP_TO_DATE.
-PassResult update_product(HINSTANCE instance, HeldPayload *payloads, LPCSTR install_directory,
-                          BYTE report_missing_targets);
+PassResult update_product(HINSTANCE instance, Kit *kit, const Folder *install, BYTE report_missing_targets);

@@ -20,10 +20,10 @@ class CleanupTest : public MachineTest {
   }
   // The clean-up as the run does it: the payloads held at the start.
   static int remove_kit() {
-    HeldPayload payloads[MAX_PAIRS];
-    hold_payloads(INSTANCE, payloads);
-    int removed = remove_self(payloads);
-    release_payloads(payloads);
+    Kit kit;
+    take_kit(INSTANCE, &kit);
+    int removed = remove_self(&kit);
+    release_kit(&kit);
     return removed;
   }
   static void use_9x() { sim::set_platform(VER_PLATFORM_WIN32_WINDOWS); }

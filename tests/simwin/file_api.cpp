@@ -1,7 +1,9 @@
 // The file API: opening, attributes, copying, deleting, moving.
 #include <algorithm>
 #include <cstdio>
+#include <cstddef>
 #include <cstring>
+#include <functional>
 
 #include "state.h"
 
@@ -17,11 +19,13 @@ const DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // share deletion stands in its way: on NT a loaded library may be renamed.
 // Windows 9x renames no file that another program holds. Replacing deletes
 // the old target, which a read-only or mapped file refuses.
-DWORD rename_check(const std::string &existing, const std::string &target, bool replace) {
+// A rename through a handle that has DELETE access opens nothing more of the
+// source (through_handle).
+DWORD rename_check(const std::string &existing, const std::string &target, bool replace, bool through_handle = false) {
   // DOS, and so Windows 9x, refuses to rename a file anybody holds open
   // with "access denied".
   if (machine().platform != VER_PLATFORM_WIN32_NT && held(existing)) return ERROR_ACCESS_DENIED;
-  if (DWORD error = open_check(existing, DELETE, SHARE_ALL)) return error;
+  if (DWORD error = through_handle ? 0 : open_check(existing, DELETE, SHARE_ALL)) return error;
   if (DWORD error = path_check(target)) return error;
   if (DWORD error = rights_check(existing)) return error;
   if (DWORD error = rights_check(target)) return error;
@@ -32,6 +36,11 @@ DWORD rename_check(const std::string &existing, const std::string &target, bool 
   if (!old) return 0;
   if (!replace) return ERROR_ALREADY_EXISTS;
   if ((old->attributes & FILE_ATTRIBUTE_READONLY) || module_held(target)) return ERROR_ACCESS_DENIED;
+  // A rename that replaces fails while the target is open (MS-FSCC,
+  // FileRenameInformation: STATUS_ACCESS_DENIED), whatever its share mode.
+  for (const auto &entry : machine().handles)
+    if (entry.second.kind == HandleKind::file && !entry.second.detached && same_path(entry.second.name, target))
+      return ERROR_ACCESS_DENIED;
   return open_check(target, DELETE, SHARE_ALL);
 }
 
@@ -86,6 +95,27 @@ void relink(const std::string &path, const std::string &bytes) {
   put_file(path, bytes);
 }
 
+void repoint(const std::string &folder, const std::string &target, const std::map<std::string, std::string> &links) {
+  Machine &m = machine();
+  const std::string from = canonical(folder);
+  const std::string away = folder + ".moved" + std::to_string(++m.folders_moved);
+  auto move = [&](std::string &path) {
+    const std::string now = canonical(path);
+    if (now == from || now.compare(0, from.size() + 1, from + "\\") == 0) path = away + now.substr(from.size());
+  };
+  for (File &file : m.files) move(file.path);
+  for (std::string &dir : m.dirs) move(dir);
+  for (HeldFile &hold : m.holds) move(hold.path);
+  for (auto &entry : m.handles)
+    if (entry.second.kind != HandleKind::mutex) move(entry.second.name);
+  m.dirs.push_back(away);
+  Mount mount{folder, target, {}};
+  for (const auto &link : links) mount.links[lower_ascii(link.first)] = link.second;
+  m.mounts.push_back(mount);
+}
+
+void set_links(const std::string &path, DWORD links) { find_file(path)->links = links; }
+
 unsigned long long written_time(const std::string &path) {
   const File *file = find_file(path);
   return file ? file->written_at : 0;
@@ -134,21 +164,21 @@ static DWORD create_check(const std::string &name) {
   return free_space(name) == 0 ? ERROR_DISK_FULL : 0;
 }
 
-HANDLE WINAPI CreateFileA(LPCSTR given_name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition,
-                          DWORD flags, HANDLE) {
-  if (DWORD injected = enter("CreateFileA")) {
-    set_error(injected);
-    return INVALID_HANDLE_VALUE;
-  }
-  std::string line = (disposition == CREATE_NEW ? "create " : "open ") + show(given_name);
-  const std::string name_rules = win32_name(given_name);
-  LPCSTR name = given_name ? name_rules.c_str() : nullptr;
+// Opens or makes the file (or with FILE_FLAG_BACKUP_SEMANTICS the folder)
+// of the name, as CreateFileA and NtCreateFile share it; the error, or 0
+// with the handle.
+static DWORD open_named(const std::string &line, LPCSTR name, DWORD access, DWORD share, DWORD disposition,
+                        DWORD flags, HANDLE *opened) {
+  *opened = INVALID_HANDLE_VALUE;
   DWORD error = ERROR_INVALID_PARAMETER;
   if ((flags & FILE_FLAG_OPEN_REPARSE_POINT) && machine().platform != VER_PLATFORM_WIN32_NT)
     fault("FILE_FLAG_OPEN_REPARSE_POINT on the 9x family, which does not know it");
+  const bool folder = (flags & FILE_FLAG_BACKUP_SEMANTICS) && name && disposition == OPEN_EXISTING &&
+                      !find_file(name) && is_directory(name);
   // Opening what exists and making a new file are modelled; the other
   // dispositions are not something the updater does.
-  if (name && disposition == OPEN_EXISTING) error = open_check(name, access, share);
+  if (folder) error = path_check(name);
+  if (name && !folder && disposition == OPEN_EXISTING) error = open_check(name, access, share);
   if (name && disposition == CREATE_NEW) error = create_check(name);
   if (!error && disposition == CREATE_NEW) {
     // Only these attributes can be given to a new file; NT marks it for
@@ -160,14 +190,132 @@ HANDLE WINAPI CreateFileA(LPCSTR given_name, DWORD access, DWORD share, LPSECURI
     if (!disk_changed()) error = ERROR_NOT_READY;
   }
   record(line, error == 0);
-  if (error) {
-    set_error(error);
+  if (error) return error;
+  uintptr_t value = new_handle();
+  // A folder's handle keeps the folder it was opened on: its path as the
+  // mount points led it then.
+  machine().handles[value] = Handle{folder ? HandleKind::folder : HandleKind::file,
+                                    folder ? through_mounts(name) : std::string(name), access, share, 0, nullptr};
+  *opened = reinterpret_cast<HANDLE>(value);
+  return 0;
+}
+
+HANDLE WINAPI CreateFileA(LPCSTR given_name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition,
+                          DWORD flags, HANDLE) {
+  if (DWORD injected = enter("CreateFileA")) {
+    set_error(injected);
     return INVALID_HANDLE_VALUE;
   }
-  uintptr_t value = new_handle();
-  machine().handles[value] = Handle{HandleKind::file, name, access, share, 0, nullptr};
-  set_error(0);  // as XP's CreateFileA does on every successful open
-  return reinterpret_cast<HANDLE>(value);
+  std::string line = (disposition == CREATE_NEW ? "create " : "open ") + show(given_name);
+  const std::string name_rules = win32_name(given_name);
+  HANDLE opened;
+  DWORD error = open_named(line, given_name ? name_rules.c_str() : nullptr, access, share, disposition, flags, &opened);
+  set_error(error);  // 0 as XP's CreateFileA sets on every successful open
+  return opened;
+}
+
+// NTSTATUS for a Win32 error, and back (RtlNtStatusToDosError): the common
+// ones as NTDLL has them, any other carried in a status of its own.
+namespace {
+const struct {
+  LONG status;
+  DWORD error;
+} STATUS_ERRORS[] = {
+    {static_cast<LONG>(0xC0000034u), ERROR_FILE_NOT_FOUND},     {static_cast<LONG>(0xC000003Au), ERROR_PATH_NOT_FOUND},
+    {static_cast<LONG>(0xC0000022u), ERROR_ACCESS_DENIED},      {static_cast<LONG>(0xC0000043u), ERROR_SHARING_VIOLATION},
+    {static_cast<LONG>(0xC0000035u), ERROR_ALREADY_EXISTS},     {static_cast<LONG>(0xC000007Fu), ERROR_DISK_FULL},
+    {static_cast<LONG>(0xC00000A3u), ERROR_NOT_READY},          {static_cast<LONG>(0xC000000Du), ERROR_INVALID_PARAMETER},
+    {static_cast<LONG>(0xC0000106u), ERROR_FILENAME_EXCED_RANGE}, {static_cast<LONG>(0xC00000D4u), ERROR_NOT_SAME_DEVICE},
+    {static_cast<LONG>(0xC0000008u), ERROR_INVALID_HANDLE},
+};
+const LONG CARRIED = static_cast<LONG>(0xE0000000u);
+}  // namespace
+
+static LONG status_of(DWORD error) {
+  if (error == ERROR_FILE_EXISTS) error = ERROR_ALREADY_EXISTS;  // STATUS_OBJECT_NAME_COLLISION
+  for (const auto &known : STATUS_ERRORS)
+    if (known.error == error) return known.status;
+  return error ? CARRIED | static_cast<LONG>(error) : 0;
+}
+
+ULONG WINAPI RtlNtStatusToDosError(LONG status) {
+  for (const auto &known : STATUS_ERRORS)
+    if (known.status == status) return known.error;
+  return (status & CARRIED) == CARRIED ? static_cast<ULONG>(status & 0xFFFF) : ERROR_INVALID_FUNCTION;
+}
+
+static std::string child_path(const std::string &folder, const std::string &name) {
+  if (folder == ".") return name;
+  return folder + (!folder.empty() && (folder.back() == '\\' || folder.back() == '/') ? "" : "\\") + name;
+}
+
+static Handle *handle_of(HANDLE handle, HandleKind kind) {
+  auto found = machine().handles.find(reinterpret_cast<uintptr_t>(handle));
+  return found != machine().handles.end() && found->second.kind == kind ? &found->second : nullptr;
+}
+
+// The name's path in the folder the handle is open on, wherever the
+// folder's name leads now; null (a fault) unless the name is one component
+// in a folder handle's record.
+static const Handle *folder_and_name(const char *function, HANDLE root, const WCHAR *wide, DWORD bytes,
+                                     std::string *path) {
+  const Handle *folder = handle_of(root, HandleKind::folder);
+  std::u16string units;
+  for (DWORD i = 0; wide && i < bytes / 2; ++i) units += static_cast<char16_t>(wide[i]);
+  const std::string name = to_ansi(from_utf16(units), machine().code_page);
+  if (!folder || name.empty() || name.find_first_of("\\/") != std::string::npos) {
+    fault(std::string(function) + " of a name that is not one component in a folder handle's folder");
+    return nullptr;
+  }
+  *path = child_path(folder->name, name);
+  return folder;
+}
+
+LONG WINAPI NtCreateFile(HANDLE *file, DWORD access, void *object, void *status_block, void *, DWORD, DWORD share,
+                         DWORD disposition, DWORD options, void *, DWORD) {
+  if (DWORD injected = enter("NtCreateFile")) return status_of(injected);
+  const auto *attributes = static_cast<const NtObjectAttributes *>(object);
+  const DWORD SYNCHRONOUS = 0x20, NON_DIRECTORY = 0x40, OPEN_REPARSE_POINT = 0x00200000;
+  std::string path;
+  if (!file || !status_block || !attributes || attributes->length != sizeof *attributes || !attributes->name ||
+      !folder_and_name("NtCreateFile", attributes->root, attributes->name->text, attributes->name->length, &path))
+    return status_of(ERROR_INVALID_PARAMETER);
+  if (!(access & SYNCHRONIZE) || !(options & SYNCHRONOUS) || !(options & NON_DIRECTORY) || (disposition != 1 && disposition != 2))
+    fault("NtCreateFile other than a synchronous open or creation of a file");
+  // NT 4.0 has no reparse points; what its NtCreateFile makes of the option
+  // is not known, and the worst is taken: it is refused.
+  if ((options & OPEN_REPARSE_POINT) && machine().nt_major < 5) return status_of(ERROR_INVALID_PARAMETER);
+  HANDLE opened;
+  const DWORD error = open_named((disposition == 2 ? "create " : "open ") + path, path.c_str(), access, share,
+                                 disposition == 2 ? CREATE_NEW : OPEN_EXISTING, 0, &opened);
+  *file = opened;
+  return status_of(error);
+}
+
+BOOL WINAPI GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION information) {
+  if (DWORD injected = enter("GetFileInformationByHandle")) return fail(injected);
+  auto found = machine().handles.find(reinterpret_cast<uintptr_t>(handle));
+  if (found == machine().handles.end() || found->second.kind == HandleKind::mutex || !information) {
+    fault("GetFileInformationByHandle of a handle that is not an open file or folder");
+    return fail(ERROR_INVALID_HANDLE);
+  }
+  Handle &h = found->second;
+  *information = BY_HANDLE_FILE_INFORMATION{};
+  information->dwVolumeSerialNumber = static_cast<DWORD>(volume_of(h.name) + 2);
+  information->nNumberOfLinks = 1;
+  if (h.kind == HandleKind::folder) {
+    information->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+    information->nFileIndexLow = static_cast<DWORD>(std::hash<std::string>()(canonical(h.name)) | 1u);
+    return TRUE;
+  }
+  File *data = h.detached ? h.detached.get() : find_file(h.name);
+  if (!data) return fail(ERROR_FILE_NOT_FOUND);
+  if (!data->index) data->index = ++machine().file_indexes;
+  information->dwFileAttributes = data->attributes;
+  information->nFileSizeLow = static_cast<DWORD>(data->bytes.size());
+  information->nNumberOfLinks = data->links;
+  information->nFileIndexLow = static_cast<DWORD>(data->index);
+  return TRUE;
 }
 
 // The handle's file, or null when a test erased it behind the system's back.
@@ -280,7 +428,8 @@ static DWORD set_information(const char *function, HANDLE file, bool basic, LPVO
     error = ERROR_INVALID_PARAMETER;
   else if (!target)
     error = ERROR_FILE_NOT_FOUND;
-  else if (!(h->access & (basic ? FILE_WRITE_ATTRIBUTES : DELETE)))
+  // GENERIC_WRITE brings FILE_WRITE_ATTRIBUTES (FILE_GENERIC_WRITE).
+  else if (!(h->access & (basic ? FILE_WRITE_ATTRIBUTES | GENERIC_WRITE : DELETE)))
     error = ERROR_ACCESS_DENIED;
   else if (!basic && ((target->attributes & FILE_ATTRIBUTE_READONLY) || (!h->detached && module_held(h->name))))
     error = ERROR_ACCESS_DENIED;
@@ -305,17 +454,48 @@ BOOL WINAPI SetFileInformationByHandle(HANDLE file, int information_class, LPVOI
   return error ? fail(error) : TRUE;
 }
 
+// FILE_RENAME_INFORMATION, as winternl.h has it.
+struct NtRenameInformation {
+  BYTE replace;
+  HANDLE root;
+  DWORD bytes;
+  WCHAR name[1];
+};
+
+// The rename through a handle with DELETE access, to a name in the folder
+// of a folder's handle (the only kind the updater asks for).
+static DWORD rename_through(HANDLE file, LPVOID data, DWORD size) {
+  Handle *h = file_handle("NtSetInformationFile", file);
+  if (!h) return ERROR_INVALID_HANDLE;
+  const auto *rename = static_cast<const NtRenameInformation *>(data);
+  const DWORD header = static_cast<DWORD>(offsetof(NtRenameInformation, name));
+  std::string target;
+  if (!data || size < header || size < header + rename->bytes ||
+      !folder_and_name("NtSetInformationFile", rename->root, rename->name, rename->bytes, &target))
+    return ERROR_INVALID_PARAMETER;
+  DWORD error = !(h->access & DELETE) ? ERROR_ACCESS_DENIED : h->detached ? ERROR_FILE_NOT_FOUND : 0;
+  if (!error) error = rename_check(h->name, target, rename->replace != 0, true);
+  const std::string source = h->name;  // rename_file renames the handle too
+  record("move " + source + " > " + target, error == 0);
+  if (error) return error;
+  rename_file(source, target);
+  disk_changed();
+  return 0;
+}
+
 LONG WINAPI NtSetInformationFile(HANDLE file, LPVOID status_block, LPVOID data, DWORD size, int information_class) {
-  const LONG STATUS_ACCESS_DENIED = static_cast<LONG>(0xC0000022u),
-             STATUS_INVALID_PARAMETER = static_cast<LONG>(0xC000000Du);
-  if (enter("NtSetInformationFile")) return STATUS_ACCESS_DENIED;
-  // FileBasicInformation is 4, FileDispositionInformation 13. The native
-  // call leaves the last error alone.
-  if (!status_block || (information_class != 4 && information_class != 13)) return STATUS_INVALID_PARAMETER;
+  if (DWORD injected = enter("NtSetInformationFile")) return status_of(injected);
+  // FileBasicInformation is 4, FileRenameInformation 10,
+  // FileDispositionInformation 13. The native call leaves the last error
+  // alone.
+  if (!status_block || (information_class != 4 && information_class != 10 && information_class != 13))
+    return status_of(ERROR_INVALID_PARAMETER);
   const DWORD kept = machine().last_error;
-  DWORD error = set_information("NtSetInformationFile", file, information_class == 4, data, size);
+  DWORD error = information_class == 10
+                    ? rename_through(file, data, size)
+                    : set_information("NtSetInformationFile", file, information_class == 4, data, size);
   machine().last_error = kept;
-  return error ? STATUS_ACCESS_DENIED : 0;
+  return status_of(error);
 }
 
 static void put_time(LPFILETIME time, unsigned long long ticks) {

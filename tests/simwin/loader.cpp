@@ -51,6 +51,8 @@ const Export KERNEL32_EXPORTS[] = {
 
 const Export NTDLL_EXPORTS[] = {
     {"NtSetInformationFile", as_export(&NtSetInformationFile)},
+    {"NtCreateFile", as_export(&NtCreateFile)},
+    {"RtlNtStatusToDosError", as_export(&RtlNtStatusToDosError)},
 };
 
 const Export USER32_EXPORTS[] = {
@@ -263,7 +265,7 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
   }
   if (module == KERNEL32_MODULE) return find_export(KERNEL32_EXPORTS, 5, name, name && kernel_exports(name));
   if (module == NTDLL_MODULE)
-    return find_export(NTDLL_EXPORTS, 1, name, name && machine().missing_exports.count(name) == 0);
+    return find_export(NTDLL_EXPORTS, 3, name, name && machine().missing_exports.count(name) == 0);
   if (module == USER32_MODULE) return find_export(USER32_EXPORTS, 2, name, true);
   if (!loaded(module)) {
     fault("GetProcAddress on a module that is not loaded " + show(static_cast<const void *>(module)));

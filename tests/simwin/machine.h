@@ -8,6 +8,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -152,6 +153,20 @@ bool tamper(const std::string &path, const std::string &bytes);
 // above it is pointed elsewhere: handles open on the old file keep reading
 // (and writing) the old one, which no name reaches any more.
 void relink(const std::string &path, const std::string &bytes);
+// The folder's name comes to lead elsewhere, as when another user renames
+// the folder away and makes its name a mount point: to the folder target,
+// or, when target is empty, to an object-manager directory (\RPC Control)
+// whose links lead each name given to the path given. The folder's files,
+// and every handle on it or in it, go with it to its new place, which no
+// name of the test's reaches. Paths through the name follow the mount point
+// whatever the flags (FILE_FLAG_OPEN_REPARSE_POINT acts on a last component
+// alone), and the name itself, opened as a folder, leads to no folder when
+// it leads to the object directory.
+void repoint(const std::string &folder, const std::string &target,
+             const std::map<std::string, std::string> &links = {});
+// The file has this many names, as hard links give it
+// (GetFileInformationByHandle's nNumberOfLinks).
+void set_links(const std::string &path, DWORD links);
 // The last-write time of a file (GetFileTime): put_file and every write
 // date a file anew, later than any before; a copy keeps its source's.
 unsigned long long written_time(const std::string &path);
@@ -320,5 +335,25 @@ BOOL WINAPI SetDefaultDllDirectories(DWORD directories);
 // (NTDLL, every NT): the basic record's attributes and the disposition.
 BOOL WINAPI SetFileInformationByHandle(HANDLE file, int information_class, LPVOID data, DWORD size);
 LONG WINAPI NtSetInformationFile(HANDLE file, LPVOID status_block, LPVOID data, DWORD size, int information_class);
+// NtCreateFile (NTDLL, every NT): a file opened or made relative to a
+// folder's handle, and RtlNtStatusToDosError, which tells its status in
+// Win32's words. The records as winternl.h has them.
+struct NtUnicodeText {
+  WORD length;  // in bytes
+  WORD capacity;
+  WCHAR *text;
+};
+struct NtObjectAttributes {
+  ULONG length;
+  HANDLE root;
+  NtUnicodeText *name;
+  ULONG attributes;
+  void *security;
+  void *quality_of_service;
+};
+LONG WINAPI NtCreateFile(HANDLE *file, DWORD access, void *attributes, void *status_block, void *allocation,
+                         DWORD file_attributes, DWORD share, DWORD disposition, DWORD options, void *ea,
+                         DWORD ea_length);
+ULONG WINAPI RtlNtStatusToDosError(LONG status);
 BOOL WINAPI QueryActCtxW(DWORD flags, HANDLE context, PVOID instance, ULONG information, PVOID buffer, SIZE_T size,
                          SIZE_T *written);

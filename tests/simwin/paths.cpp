@@ -203,7 +203,8 @@ DWORD path_check(const std::string &path) {
   return 0;
 }
 
-std::string canonical(const std::string &path) {
+namespace {
+std::string canonical_plain(const std::string &path) {
   Parsed parsed = parse(long_form(path));
   std::string joined = parsed.prefix;
   for (std::size_t i = 0; i < parsed.folded.size(); ++i) {
@@ -211,6 +212,46 @@ std::string canonical(const std::string &path) {
     joined = i == 0 ? joined + name : joined + "\\" + name;
   }
   return joined;
+}
+}  // namespace
+
+const char OBJECT_DIRECTORY[] = "\\RPC Control";
+
+// Every component is followed, the last one too: FILE_FLAG_OPEN_REPARSE_POINT
+// acts only on a last component that is itself a reparse point, which the
+// simulation keeps as a file with that attribute. An object-manager link is
+// followed whatever the flags.
+std::string through_mounts(const std::string &path) {
+  std::string current = path;
+  for (int hop = 0; hop < 8 && !machine().mounts.empty(); ++hop) {
+    Parsed parsed = parse(current);
+    std::string next;
+    for (std::size_t i = 1; i <= parsed.parts.size() && next.empty(); ++i) {
+      const std::string head = canonical_plain(join(parsed.prefix, parsed.parts, i));
+      for (const Mount &mount : machine().mounts) {
+        if (canonical_plain(mount.folder) != head) continue;
+        std::size_t rest = i;
+        next = mount.target;
+        if (next.empty()) {
+          next = OBJECT_DIRECTORY;
+          if (i < parsed.parts.size()) {
+            auto link = mount.links.find(parsed.folded[i]);
+            next = link != mount.links.end() ? link->second : next + "\\" + parsed.parts[i];
+            rest = i + 1;
+          }
+        }
+        for (std::size_t k = rest; k < parsed.parts.size(); ++k) next += "\\" + parsed.parts[k];
+        break;
+      }
+    }
+    if (next.empty()) return current;
+    current = next;
+  }
+  return current;
+}
+
+std::string canonical(const std::string &path) {
+  return canonical_plain(machine().mounts.empty() ? path : through_mounts(path));
 }
 
 bool is_short_name(const std::string &name) {
@@ -273,7 +314,7 @@ bool is_directory(const std::string &path) {
 }
 
 bool parent_exists(const std::string &path) {
-  Parsed parsed = parse(path);
+  Parsed parsed = parse(machine().mounts.empty() ? path : through_mounts(path));
   if (parsed.parts.empty()) return true;
   // A root is taken to exist, and so is a server with its share.
   if (parsed.parts.size() == 1 && !parsed.prefix.empty()) return true;

@@ -26,6 +26,16 @@ struct File {
   // and a power cut leaves zeros in its place.
   bool unflushed = false;
   unsigned long long written_at = 0;  // the last-write time, in ticks of the machine's clock
+  unsigned long long index = 0;       // its file index, given when first asked
+  DWORD links = 1;                    // its names: more when hard links share it
+};
+
+// A folder's name made to lead elsewhere (repoint): to another folder, or
+// to an object-manager directory whose links lead each name anywhere.
+struct Mount {
+  std::string folder;
+  std::string target;                         // "" for the object directory
+  std::map<std::string, std::string> links;   // by folded name
 };
 
 // A volume of its own, mounted at root; the files under it share its space.
@@ -62,11 +72,11 @@ struct Key {
   std::map<std::string, Value> values;  // by lower-cased name
 };
 
-enum class HandleKind { file, mutex };
+enum class HandleKind { file, mutex, folder };
 
 struct Handle {
   HandleKind kind;
-  std::string name;  // the file's path or the mutex's name ("" when unnamed)
+  std::string name;  // the file's or folder's path, or the mutex's name ("" when unnamed)
   DWORD access;
   DWORD share;
   std::size_t position = 0;  // of a file, for ReadFile and WriteFile
@@ -103,6 +113,9 @@ struct Machine {
   std::vector<std::string> journal;
   std::vector<std::string> pending_deletions;
   std::vector<Volume> volumes;
+  std::vector<Mount> mounts;
+  unsigned long long file_indexes = 0;
+  int folders_moved = 0;
   int disk_changes = 0;
   unsigned long long clock = 0;  // ticks once for every file written
   // A version resource lies in a file's bytes: a file written whole with the
@@ -214,6 +227,11 @@ DWORD path_check(const std::string &path);
 // byte is never taken for a separator or folded.
 std::string canonical(const std::string &path);
 bool same_path(const std::string &a, const std::string &b);
+// The path as the mount points on its way lead it (repoint), spelt as given
+// where none does; an object-manager directory's name that no link serves
+// is left under OBJECT_DIRECTORY, where nothing is.
+std::string through_mounts(const std::string &path);
+extern const char OBJECT_DIRECTORY[];
 File *find_file(const std::string &path);
 bool is_directory(const std::string &path);
 bool parent_exists(const std::string &path);

@@ -159,3 +159,25 @@ int WINAPI WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR wide, int wi
   if (used_default_char) *used_default_char = lost ? TRUE : FALSE;
   return static_cast<int>(text.size());
 }
+
+int WINAPI MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR ansi, int ansi_length, LPWSTR wide, int wide_size) {
+  if (DWORD injected = enter("MultiByteToWideChar")) {
+    set_error(injected);
+    return 0;
+  }
+  // Only what the updater asks: a terminated text in the ANSI code page.
+  if (code_page != CP_ACP || flags != 0 || !ansi || ansi_length != -1 || wide_size < 0 || (wide_size > 0 && !wide)) {
+    set_error(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  std::u16string units = to_utf16(from_ansi(ansi, machine().code_page));
+  units += u'\0';
+  if (wide_size > 0) {
+    if (units.size() > static_cast<std::size_t>(wide_size)) {
+      set_error(ERROR_INSUFFICIENT_BUFFER);
+      return 0;
+    }
+    for (std::size_t i = 0; i < units.size(); ++i) wide[i] = units[i];
+  }
+  return static_cast<int>(units.size());
+}

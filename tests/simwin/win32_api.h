@@ -90,15 +90,20 @@ typedef void *HGLOBAL;
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
 #define ERROR_MR_MID_NOT_FOUND 317L
 #define ERROR_FILE_CORRUPT 1392L
+#define ERROR_INVALID_FUNCTION 1L
+#define ERROR_DIRECTORY 267L
+#define ERROR_CANT_ACCESS_FILE 1920L
 
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 #define CREATE_NEW 1u
 #define OPEN_EXISTING 3u
 #define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000u
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
 #define DELETE 0x00010000u
 #define FILE_WRITE_ATTRIBUTES 0x100u
+#define FILE_READ_ATTRIBUTES 0x80u
 #define FILE_SHARE_READ 1u
 #define FILE_SHARE_WRITE 2u
 #define FILE_SHARE_DELETE 4u
@@ -170,6 +175,14 @@ typedef struct _FILETIME {
   DWORD dwHighDateTime;
 } FILETIME, *LPFILETIME;
 typedef const FILETIME *LPCFILETIME;
+typedef struct _BY_HANDLE_FILE_INFORMATION {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime, ftLastAccessTime, ftLastWriteTime;
+  DWORD dwVolumeSerialNumber;
+  DWORD nFileSizeHigh, nFileSizeLow;
+  DWORD nNumberOfLinks;
+  DWORD nFileIndexHigh, nFileIndexLow;
+} BY_HANDLE_FILE_INFORMATION, *LPBY_HANDLE_FILE_INFORMATION;
 
 // kernel32
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR name, DWORD size);
@@ -188,9 +201,11 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVE
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED overlapped);
 BOOL WINAPI GetFileTime(HANDLE file, LPFILETIME created, LPFILETIME accessed, LPFILETIME written);
 BOOL WINAPI SetFileTime(HANDLE file, LPCFILETIME created, LPCFILETIME accessed, LPCFILETIME written);
+BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information);
 DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD code, DWORD language, LPSTR buffer, DWORD size,
                             void *arguments);
 UINT WINAPI GetACP(void);
+int WINAPI MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR ansi, int ansi_length, LPWSTR wide, int wide_size);
 int WINAPI WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR wide, int wide_length, LPSTR ansi, int ansi_size,
                                LPCSTR default_char, LPBOOL used_default_char);
 DWORD WINAPI GetFileAttributesA(LPCSTR name);
@@ -230,7 +245,9 @@ LONG WINAPI RegCloseKey(HKEY key);
 // GetFileVersionInfoSizeA, GetFileVersionInfoA and VerQueryValueA from the
 // system directory's VERSION.DLL through LoadLibraryA and GetProcAddress,
 // and FormatMessageW, SetDllDirectoryA, SetDefaultDllDirectories and
-// QueryActCtxW, which some systems' KERNEL32 lacks, through GetProcAddress.
+// QueryActCtxW, which some systems' KERNEL32 lacks, and NTDLL's file calls
+// (NtCreateFile, NtSetInformationFile, RtlNtStatusToDosError), through
+// GetProcAddress.
 
 // user32: never imported. The logic takes these two from the system
 // directory's USER32.DLL at start-up, through LoadLibraryExA and
