@@ -1,8 +1,11 @@
 #include "cleanup/deferred_deletion.h"
 #include "cleanup/self_removal.h"
 
+#include <cctype>
+#include <map>
 #include <string>
 
+#include "digest_of.h"
 #include "kit/own_path.h"
 #include "machine_fixture.h"
 #include "run/run.h"
@@ -313,4 +316,81 @@ TEST_F(CleanupTest, NtPayloadInUseGoesAtTheRestart) {
   EXPECT_EQ((std::vector<std::string>{EXE, KIT + AVC_PAYLOAD}), sim::pending_deletions());
   sim::restart();
   EXPECT_FALSE(kit_left());
+}
+
+// NT: each folder is opened at the run's first look, and every file in it
+// is reached through that handle. A folder made afterwards to lead to
+// \RPC Control, whose links lead each name of ours to a file outside, leaves
+// those files as they were; so does a payload with another name beside
+// ours, whose attributes are every name's, and whose bytes a plain build,
+// which has no digest, never installs.
+TEST_F(CleanupTest, NtFoldersKeepWhatTheRunFirstFound) {
+  auto lower = [](std::string text) {
+    for (char &c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+  };
+  const std::string outside_avc = "C:\\OTHER\\A.DLL", outside_api = "C:\\OTHER\\B.DLL", made = "C:\\OTHER\\NEW.DLL";
+  const std::map<std::string, std::string> links = {{AVC_PAYLOAD, outside_avc}, {API_PAYLOAD, outside_api},
+                                                    {AVC_LIBRARY, outside_avc}, {API_LIBRARY, outside_api},
+                                                    {"TRVNEW.TMP", made},       {UPDATER, outside_avc}};
+  const std::string t50_avc = avc_in("C:\\T50");
+  struct Row {
+    const char *what;
+    std::function<void()> arrange;
+    bool installs;  // the new TrvAvc.dll reaches the installation
+  };
+  const Row rows[] = {
+      {"the kit, at the first open of a payload",
+       [&] { sim::on_open(KIT + AVC_PAYLOAD, [&] { sim::repoint("C:\\KIT", "", links); }); }, true},
+      {"the installation, while the box before its pass waits",
+       [&] {
+         install(ZEL_KEY, "C:\\ZEL", "1.0", "1.0");
+         sim::hold(avc_in("C:\\ZEL"), sim::Hold::module);
+         sim::on_call("MessageBoxA", [&] {
+           if (sim::boxes().empty()) sim::repoint("C:\\T50", "", links);
+         });
+       },
+       true},
+      {"a payload with another name", [] { sim::set_links(KIT + AVC_PAYLOAD, 2); }, false},
+  };
+  for (DWORD major : {4u, 5u, 10u}) {
+    for (const Row &row : rows) {
+      for (bool release : {false, true}) {
+        const std::string where = std::string(row.what) + (release ? ", release, NT " : ", NT ") + std::to_string(major);
+        sim::reset();
+        sim::set_nt_version(major, major == 5 ? 1 : 0);
+        SetUp();
+        sim::put_file(KIT + AVC_PAYLOAD, "MZ library 2.0", FILE_ATTRIBUTE_READONLY);
+        sim::set_file_version(KIT + AVC_PAYLOAD, "2.0");
+        install(TRAVEN_KEY, "C:\\T50", "1.0", "1.0");
+        // A release's decoys bear the payloads' very bytes, and digests.
+        for (const std::string &path : {outside_avc, outside_api}) {
+          sim::put_file(path, release ? sim::bytes_of(KIT + API_PAYLOAD) : "MZ somebody else's",
+                        FILE_ATTRIBUTE_READONLY);
+          sim::set_file_version(path, "1.5");  // between the library and the payload
+        }
+        if (release)
+          sim::set_resource(10, "#1",
+                            record_of(sim::bytes_of(KIT + AVC_PAYLOAD), "2.0") +
+                                record_of(sim::bytes_of(KIT + API_PAYLOAD), "2.0"));
+        row.arrange();
+        const std::string outside = sim::bytes_of(outside_avc);
+        run_with("/d");
+        for (const std::string &path : {outside_avc, outside_api}) {
+          EXPECT_EQ(outside, sim::bytes_of(path)) << where;
+          EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY), sim::attributes_of(path)) << where;
+        }
+        EXPECT_FALSE(sim::exists(made)) << where;
+        // The installation's TrvAvc.dll, wherever its folder went.
+        bool installed = false;
+        for (const std::string &path : sim::file_paths())
+          installed |= lower(path).rfind("c:\\t50", 0) == 0 && lower(path).find(lower(AVC_LIBRARY)) != std::string::npos &&
+                       sim::bytes_of(path) == "MZ library 2.0";
+        EXPECT_EQ(row.installs || release, installed) << where;
+        if (!row.installs) EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY), sim::attributes_of(KIT + AVC_PAYLOAD)) << where;
+        EXPECT_EQ(0, sim::open_handles()) << where;
+        EXPECT_TRUE(sim::faults().empty()) << where;
+      }
+    }
+  }
 }

@@ -114,6 +114,10 @@ void repoint(const std::string &folder, const std::string &target, const std::ma
   m.mounts.push_back(mount);
 }
 
+void on_open(const std::string &path, std::function<void()> action) {
+  machine().open_hooks[canonical(path)] = std::move(action);
+}
+
 void set_links(const std::string &path, DWORD links) { find_file(path)->links = links; }
 
 unsigned long long written_time(const std::string &path) {
@@ -197,6 +201,12 @@ static DWORD open_named(const std::string &line, LPCSTR name, DWORD access, DWOR
   machine().handles[value] = Handle{folder ? HandleKind::folder : HandleKind::file,
                                     folder ? through_mounts(name) : std::string(name), access, share, 0, nullptr};
   *opened = reinterpret_cast<HANDLE>(value);
+  auto hook = machine().open_hooks.find(canonical(name));
+  if (hook != machine().open_hooks.end()) {
+    std::function<void()> action = hook->second;
+    machine().open_hooks.erase(hook);
+    action();
+  }
   return 0;
 }
 

@@ -315,6 +315,12 @@ const std::string &failed_call();  // the function that failed, or ""
 // a box is open.
 void on_call(const std::string &function, std::function<void()> action);
 
+// Runs once, right after the file is first opened by any call: the open has
+// the file, and the action comes before any later call, as when the open
+// breaks another program's oplock on the file and that program acts before
+// it lets the open go.
+void on_open(const std::string &path, std::function<void()> action);
+
 // Text conversion for tests: UTF-8 to the ANSI code page 932 and back.
 std::string to_cp932(const std::string &utf8);
 std::string from_cp932(const std::string &ansi);

@@ -174,6 +174,7 @@ struct Machine {
   Failing failing;
   int fallible_calls = 0;
   std::map<std::string, std::vector<std::function<void()>>> hooks;
+  std::map<std::string, std::function<void()>> open_hooks;  // by canonical path
   std::set<std::string> hooks_running;
 
   Machine() = default;
