@@ -59,8 +59,9 @@ int remove_self(Kit *kit) {
     bytes_zero(path, MAX_PATH);
     // A path that does not fit would name some other file: skip it.
     if (!payload_path(path, MAX_PATH, PAYLOAD_NAMES[i])) continue;
+    // A release's payload goes only with its digest, on both families.
     if (!nt) {
-      remove_file(path, family);
+      if (!payload->digest || payload->removable) remove_file(path, family);
     } else if (payload->removable && !delete_through_hold(payload)) {
       clear_read_only(payload->file);
       delete_at_restart(path, family);

@@ -8,10 +8,8 @@
 #include "presence.h"
 #include "replacement.h"
 
-// Nobody else may write, delete or rename a held payload. On the NT family
-// the hold may delete the file and clear its read-only attribute itself.
+// Nobody else may write, delete or rename a held payload.
 static const DWORD SHARED_WITH_OTHERS = FILE_SHARE_READ;
-static const DWORD NT_HOLD_ACCESS = GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES;
 static const DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // A release's version comes with its digest: the release kit wrote it from
@@ -48,10 +46,18 @@ static DWORD refusal(HeldPayload *payload) {
   return payload->linked && !payload->digest ? ERROR_ACCESS_DENIED : 0;
 }
 
-// Where the delete access is refused (another program reads the payload
-// without sharing its deletion, a user without the right), the payload is
-// held for reading only, as the update pass needs, and the clean-up leaves
-// it to the restart.
+// The holds, most access first. On the NT family the first may delete the
+// payload and clear its read-only attribute itself. Where the delete access
+// is refused (another program reads the payload without sharing its
+// deletion, a user without the right), the second may still clear the
+// attribute, so that the payload can go at the restart, whose deletion
+// refuses a read-only file; where even that is refused (Wine, run as a user,
+// asks for Unix write access, which a read-only file denies), it is held for
+// reading only, as the update pass needs, and a read-only payload then stays.
+// Windows 9x knows only reading here.
+static const DWORD HOLD_ACCESS[] = {GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES, GENERIC_READ | FILE_WRITE_ATTRIBUTES,
+                                    GENERIC_READ};
+
 static void hold_payload(HINSTANCE instance, const Folder *kit, int index, HeldPayload *payload) {
   LPCSTR name = PAYLOAD_NAMES[index];
   LPCSTR recorded;
@@ -59,9 +65,10 @@ static void hold_payload(HINSTANCE instance, const Folder *kit, int index, HeldP
   payload->failure = file_open_failure(kit, name);
   if (payload->failure) return;
   read_version(payload, kit, name, recorded);
-  if (kit->nt) payload->file = open_in(kit, name, NT_HOLD_ACCESS, SHARED_WITH_OTHERS, OPEN_EXISTING);
-  payload->deletable = payload->file != INVALID_HANDLE_VALUE;
-  if (!payload->deletable) payload->file = open_in(kit, name, GENERIC_READ, SHARED_WITH_OTHERS, OPEN_EXISTING);
+  for (int level = kit->nt ? 0 : 2; level < 3 && payload->file == INVALID_HANDLE_VALUE; ++level) {
+    payload->file = open_in(kit, name, HOLD_ACCESS[level], SHARED_WITH_OTHERS, OPEN_EXISTING);
+    payload->deletable = level == 0;
+  }
   if (payload->file == INVALID_HANDLE_VALUE) {
     payload->failure = failure_reason();
     return;

@@ -1,8 +1,8 @@
 #include "replacement.h"
 
+#include "kit/folder.h"
 #include "kit/payload_table.h"
 #include "payload_digest.h"
-#include "kit/folder.h"
 #include "platform/family.h"
 #include "platform/text.h"
 #include "presence.h"
@@ -235,18 +235,21 @@ Replacement replace_library(HANDLE payload, const BYTE *digest, const Folder *fo
 // never touched, nor where the family is not known. On 9x it can be nothing
 // but a plain file, and whoever could have made it there could have made the
 // library itself.
-void repair_set_aside(const Folder *folder, int pairs) {
+DWORD repair_set_aside(const Folder *folder, int index) {
   DWORD family;
-  if (!platform_family(&family) || family == VER_PLATFORM_WIN32_NT) return;
-  for (int i = 0; i < pairs; ++i) {
-    char aside[ASIDE_NAME_SIZE];
-    aside_name(aside, i);
-    // A rename never goes over an existing name: a library in place stays,
-    // and its old copy goes.
-    if (move_in(folder, aside, TARGET_NAMES[i])) continue;
-    DWORD error = GetLastError();
-    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) free_name(folder, aside);
-  }
+  if (!platform_family(&family) || family == VER_PLATFORM_WIN32_NT) return 0;
+  LPCSTR library = TARGET_NAMES[index];
+  char aside[ASIDE_NAME_SIZE];
+  aside_name(aside, index);
+  // A rename never goes over an existing name: a library in place stays,
+  // and its old copy goes.
+  if (move_in(folder, aside, library)) return 0;
+  DWORD error = GetLastError();
+  if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) free_name(folder, aside);
+  // A copy that cannot go back (a scanner holds it) while its library's
+  // name is empty is the library itself, set aside: lost without the kit.
+  DWORD copy = file_open_failure(folder, aside), in_place = file_open_failure(folder, library);
+  return copy != ERROR_FILE_NOT_FOUND && copy != ERROR_PATH_NOT_FOUND && in_place == ERROR_FILE_NOT_FOUND ? error : 0;
 }
 
 void clear_working_file(const Folder *folder) { free_name(folder, FRESH_NAME); }

@@ -33,13 +33,14 @@ Replacement replace_library(HANDLE payload, const BYTE *digest, const Folder *fo
 // 1 when the bytes read through payload, from its start, have the digest.
 int payload_has_digest(HANDLE payload, const BYTE *digest);
 
-// Before any library of the directory is looked at, for each of the pairs:
-// a run cut between the two renames of the 9x exchange left the library's
-// name empty and the old library set aside; it goes back, as it is whole by
-// construction. A copy set aside whose library is in place is an old copy
-// of it, left when its deletion failed or was cut, and goes. A library
-// missing with no copy of its own stays missing.
-void repair_set_aside(const Folder *folder, int pairs);
+// Before any library of the directory is looked at, for the pair of that
+// index: a run cut between the two renames of the 9x exchange left the
+// library's name empty and the old library set aside; it goes back, as it
+// is whole by construction. A copy set aside whose library is in place is an
+// old copy of it, left when its deletion failed or was cut, and goes. A
+// library missing with no copy of its own stays missing. 0, or the reason a
+// copy that lies aside with no library under its name cannot go back.
+DWORD repair_set_aside(const Folder *folder, int index);
 
 // After a walk that found every library of the directory in place: deletes
 // the payload's copy that a run cut short left there, as a name only.

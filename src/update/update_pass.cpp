@@ -75,7 +75,21 @@ static int replace_if_newer(HINSTANCE instance, HeldPayload *payload, int index,
 PassResult update_product(HINSTANCE instance, Kit *kit, const Folder *install, BYTE report_missing_targets) {
   int pairs = 0;
   while (pairs < MAX_PAIRS && PAYLOAD_NAMES[pairs][0] && TARGET_NAMES[pairs][0]) ++pairs;
-  repair_set_aside(install, pairs);
+  // A library lost under its set-aside name fails the pass, whatever it
+  // reports: no outcome may say all is well while it lies there, and the
+  // kit that puts it back stays.
+  for (int i = 0; i < pairs; ++i) {
+    DWORD error = repair_set_aside(install, i);
+    if (!error) continue;
+    char aside[ASIDE_NAME_SIZE];
+    char path[WHOLE_PATH_CAPACITY];
+    aside_name(aside, i);
+    bytes_zero(path, WHOLE_PATH_CAPACITY);
+    path_in(install, aside, path, WHOLE_PATH_CAPACITY);
+    report_unopenable(path, error);
+    kit->payloads[i].set_aside = 1;
+    return PASS_FAILED;
+  }
   int replaced = 0;
   for (int i = 0; i < pairs; ++i) {
     HeldPayload *payload = &kit->payloads[i];

@@ -284,9 +284,8 @@ TEST_F(CleanupTest, WithoutTheSwitchNothingIsRemoved) {
 // their attributes, and only the executable is left to the restart.
 TEST_F(CleanupTest, NtKitRepointedWhileTheBoxWaitsLosesOnlyItsOwnFiles) {
   for (DWORD major : {4u, 5u, 6u}) {
-    sim::reset();
-    sim::set_nt_version(major, 0);
     SetUp();
+    sim::set_nt_version(major, 0);
     sim::put_file(KIT + AVC_PAYLOAD, "read-only payload", FILE_ATTRIBUTE_READONLY);
     sim::on_call("MessageBoxA", [] {
       for (const std::string &name : {UPDATER, AVC_PAYLOAD, API_PAYLOAD}) {
@@ -357,9 +356,8 @@ TEST_F(CleanupTest, NtFoldersKeepWhatTheRunFirstFound) {
     for (const Row &row : rows) {
       for (bool release : {false, true}) {
         const std::string where = std::string(row.what) + (release ? ", release, NT " : ", NT ") + std::to_string(major);
-        sim::reset();
-        sim::set_nt_version(major, major == 5 ? 1 : 0);
         SetUp();
+        sim::set_nt_version(major, major == 5 ? 1 : 0);
         sim::put_file(KIT + AVC_PAYLOAD, "MZ library 2.0", FILE_ATTRIBUTE_READONLY);
         sim::set_file_version(KIT + AVC_PAYLOAD, "2.0");
         install(TRAVEN_KEY, "C:\\T50", "1.0", "1.0");
@@ -392,5 +390,28 @@ TEST_F(CleanupTest, NtFoldersKeepWhatTheRunFirstFound) {
         EXPECT_TRUE(sim::faults().empty()) << where;
       }
     }
+  }
+}
+
+// NT: a restart leaves a read-only file where it is, so nothing of the kit
+// goes to it read-only: the executable's attribute is cleared through the
+// handle taken before the first box, and a payload's through its hold.
+TEST_F(CleanupTest, NtReadOnlyKitLeavesNothingAfterTheRestart) {
+  for (DWORD major : {4u, 5u, 10u}) {
+    SetUp();
+    sim::set_nt_version(major, major == 5 ? 1 : 0);
+    for (const std::string &path : {EXE, KIT + AVC_PAYLOAD, KIT + API_PAYLOAD})
+      sim::put_file(path, "read-only " + path, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    // Loaded: it goes at the restart. The other cannot be held for its
+    // deletion (another program reads it without sharing that), only for
+    // its attributes.
+    sim::hold(KIT + AVC_PAYLOAD, sim::Hold::module);
+    sim::fail_call(5, ERROR_SHARING_VIOLATION, "NtCreateFile");
+    run_with("/d");
+    EXPECT_EQ((std::vector<std::string>{EXE, KIT + AVC_PAYLOAD, KIT + API_PAYLOAD}), sim::pending_deletions())
+        << major;
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN), sim::attributes_of(EXE)) << major << ": only read-only goes";
+    sim::restart();
+    EXPECT_FALSE(kit_left()) << major;
   }
 }

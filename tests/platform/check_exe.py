@@ -49,12 +49,12 @@ STARTUP_ONLY = {"KERNEL32.DLL": {"GetCommandLineA", "GetStartupInfoA", "ExitProc
 # Looked up at run time with GetProcAddress, never imported: the version
 # functions of the system's VERSION.DLL and USER32's two, the KERNEL32
 # functions that some systems lack (nothing shows that Windows 95 has
-# FormatMessageW, and SetFileInformationByHandle came with Vista) and NTDLL's
-# NtSetInformationFile, which the 9x family lacks; and the libraries loaded
+# FormatMessageW) and NTDLL's file calls (NtCreateFile, NtSetInformationFile,
+# RtlNtStatusToDosError), which the 9x family lacks; and the libraries loaded
 # by full path before the first box.
 RUN_TIME_NAMES = ("VERSION.DLL", "GetFileVersionInfoSizeA", "GetFileVersionInfoA", "VerQueryValueA",
                   "user32.dll", "MessageBoxA", "LoadStringA", "SetDefaultDllDirectories", "SetDllDirectoryA",
-                  "FormatMessageW", "QueryActCtxW", "SetFileInformationByHandle", "NtSetInformationFile",
+                  "FormatMessageW", "QueryActCtxW", "NtCreateFile", "NtSetInformationFile", "RtlNtStatusToDosError",
                   "lpk.dll", "usp10.dll", "dwmapi.dll", "msimg32.dll", "uxtheme.dll")
 C_RUNTIMES = re.compile(r"msvcr|msvcp|ucrt|api-ms-win-crt|libgcc|libstdc|libwinpthread|mingwm", re.I)
 # 17 KB, plain and release alike (the code generated at link time, and a

@@ -166,8 +166,15 @@ void restart() {
   for (auto &entry : m.handles)
     if (entry.second.kind == detail::HandleKind::mutex) entry.second.name.clear();
 
+  // The session manager deletes each name by setting its delete
+  // disposition, and leaves a read-only file where it is (ReactOS's
+  // SmpProcessFileRenames; FAT and NTFS answer STATUS_CANNOT_DELETE), as
+  // Wine's wineboot does with DeleteFileW.
   if (m.platform == VER_PLATFORM_WIN32_NT) {
-    for (const std::string &path : m.pending_deletions) detail::erase_file(path);
+    for (const std::string &path : m.pending_deletions) {
+      const detail::File *file = detail::find_file(path);
+      if (file && !(file->attributes & FILE_ATTRIBUTE_READONLY)) detail::erase_file(path);
+    }
   } else {
     detail::run_wininit();
   }

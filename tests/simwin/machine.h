@@ -114,7 +114,7 @@ void clear_journal();
 // Deletions scheduled with MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT).
 const std::vector<std::string> &pending_deletions();
 // The next restart: releases every hold and mutex, carries out pending
-// deletions (NT family) and the "Nul=" lines of WinInit.ini's "Rename"
+// deletions (NT family; a read-only file stays) and the "Nul=" lines of WinInit.ini's "Rename"
 // section (9x family), after which that section is removed. WININIT runs
 // before Windows, under DOS: it passes over a line that names a path with
 // any long name in it. After a power cut (cut_power_after) the restart

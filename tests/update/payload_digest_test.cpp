@@ -253,18 +253,24 @@ TEST_F(PayloadDigestTest, PayloadThatCannotBeReadIsReportedWithTheReason) {
 // a pass reads it or the clean-up has to hash it; its partner, which has its
 // digest, goes.
 TEST_F(PayloadDigestTest, ReleaseDeletesNoPayloadWithoutItsDigest) {
-  for (bool installed : {true, false}) {
-    sim::reset();
-    SetUp();
-    bind_payloads();
-    if (!installed) sim::set_string(TRAVEN_KEY, "Path", "");
-    sim::put_file(KIT + AVC_PAYLOAD, "somebody else's file");
-    sim::set_file_version(KIT + AVC_PAYLOAD, "2.0");
-    char tail[] = "/d";
-    run(INSTANCE, 0, tail, SW_SHOWDEFAULT);
-    EXPECT_EQ("somebody else's file", sim::bytes_of(KIT + AVC_PAYLOAD)) << installed;
-    EXPECT_EQ("MZ library 1.0", sim::bytes_of(avc_in("C:\\T50"))) << installed;
-    EXPECT_FALSE(sim::exists(KIT + API_PAYLOAD)) << installed;
+  for (DWORD family : {VER_PLATFORM_WIN32_NT, VER_PLATFORM_WIN32_WINDOWS}) {
+    for (bool installed : {true, false}) {
+      const std::string where = std::to_string(family) + (installed ? ", installed" : "");
+      SetUp();
+      sim::set_platform(family);
+      bind_payloads();
+      if (!installed) sim::set_string(TRAVEN_KEY, "Path", "");
+      std::string bytes = sim::bytes_of(KIT + AVC_PAYLOAD);
+      bytes[5] ^= 1;
+      sim::put_file(KIT + AVC_PAYLOAD, bytes);
+      sim::set_file_version(KIT + AVC_PAYLOAD, "2.0");
+      char tail[] = "/d";
+      run(INSTANCE, 0, tail, SW_SHOWDEFAULT);
+      EXPECT_EQ(bytes, sim::bytes_of(KIT + AVC_PAYLOAD)) << where;
+      EXPECT_EQ("MZ library 1.0", sim::bytes_of(avc_in("C:\\T50"))) << where;
+      EXPECT_FALSE(sim::exists(KIT + API_PAYLOAD)) << where;
+      EXPECT_EQ(std::string::npos, sim::wininit_text().find(AVC_PAYLOAD)) << where << ": not scheduled either";
+    }
   }
 }
 

@@ -27,10 +27,7 @@ class UpdatePassTest : public MachineTest {
     record_own_path(INSTANCE);
     return pass_with_kit(directory, report);
   }
-  static int run_updater() {
-    char tail[] = "";
-    return run(INSTANCE, 0, tail, SW_SHOWDEFAULT);
-  }
+  static int run_updater(std::string tail = "") { return run(INSTANCE, 0, &tail[0], SW_SHOWDEFAULT); }
   // The working files made and the renames, in order.
   static std::vector<std::string> replacements() {
     std::vector<std::string> found;
@@ -337,6 +334,8 @@ TEST_F(UpdatePassTest, LibrariesInUseOnEachFamily) {
 TEST_F(UpdatePassTest, NextRunRepairsAnExchangeCutBetweenItsRenames) {
   const DWORD NT = VER_PLATFORM_WIN32_NT, NINE_X = VER_PLATFORM_WIN32_WINDOWS;
   const std::string not_found = "The system cannot find the file specified.\r\n  \n\n[ " + T50_AVC + "  ]";
+  // A copy that cannot come back fails either pass, and the kit stays.
+  const std::string held = "Access is denied.\r\n  \n\n[ " + T50_OLD + "  ]";
   const char *const NONE = "";
   struct {
     const char *what;
@@ -352,9 +351,8 @@ TEST_F(UpdatePassTest, NextRunRepairsAnExchangeCutBetweenItsRenames) {
        false, false},
       {"quiet", NINE_X, ZEL_KEY, NONE, "1.0", "1.0", NONE, "2.0", false, "Update was succeeded.", "2.0", "2.0", false,
        false},
-      {"restore fails", NINE_X, TRAVEN_KEY, NONE, "1.0", "1.0", NONE, "2.0", true, not_found, NONE, "1.0", true, true},
-      {"restore fails, quiet", NINE_X, ZEL_KEY, NONE, "1.0", "1.0", NONE, "2.0", true, "No need to update.", NONE,
-       "1.0", true, true},
+      {"restore fails", NINE_X, TRAVEN_KEY, NONE, "1.0", "1.0", NONE, "2.0", true, held, NONE, "1.0", true, true},
+      {"restore fails, quiet", NINE_X, ZEL_KEY, NONE, "1.0", "1.0", NONE, "2.0", true, held, NONE, "1.0", true, true},
       {"not ours on NT", NT, TRAVEN_KEY, NONE, "1.0", "1.0", NONE, "2.0", false, not_found, NONE, "1.0", true, true},
       {"leftovers beside libraries", NT, TRAVEN_KEY, "1.0", "1.0", "1.0", "1.0", "1.0", false, "Newer version exist.",
        "1.0", "1.0", true, false},
@@ -382,8 +380,9 @@ TEST_F(UpdatePassTest, NextRunRepairsAnExchangeCutBetweenItsRenames) {
       if (*aside.second) put_library(aside.first, aside.second);
     put_library(T50_NEW, "2.0");
     if (c.aside_held) sim::hold(T50_OLD, sim::Hold::exclusive);
-    run_updater();
+    run_updater("/d");
     EXPECT_EQ(std::vector<std::string>{c.box}, box_texts()) << where;
+    EXPECT_EQ(c.aside_held, sim::exists(KIT + AVC_PAYLOAD) && sim::exists(KIT + API_PAYLOAD)) << where;
     EXPECT_EQ(library(c.avc_after), sim::bytes_of(T50_AVC)) << where;
     EXPECT_EQ(library(c.api_after), sim::bytes_of(T50_API)) << where;
     EXPECT_EQ(c.asides_stay && *c.avc_aside, sim::exists(T50_OLD)) << where;
