@@ -74,6 +74,12 @@ HANDLE open_in(const Folder *folder, LPCSTR name, DWORD access, DWORD share, DWO
   return open_relative(folder->handle, name, access, share, disposition, folder->options);
 }
 
+HANDLE open_attributes(const Folder *folder, LPCSTR name) {
+  HANDLE file = open_in(folder, name, FILE_WRITE_ATTRIBUTES, SHARE_ALL, OPEN_EXISTING);
+  return file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED ? file
+                                                                              : open_in(folder, name, 0, SHARE_ALL, OPEN_EXISTING);
+}
+
 int free_name(const Folder *folder, LPCSTR name) {
   char path[MAX_PATH];
   if (!folder->nt) return path_in(folder, name, path, MAX_PATH) && (DeleteFileA(path) || GetLastError() == ERROR_FILE_NOT_FOUND);

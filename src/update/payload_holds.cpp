@@ -10,7 +10,6 @@
 
 // Nobody else may write, delete or rename a held payload.
 static const DWORD SHARED_WITH_OTHERS = FILE_SHARE_READ;
-static const DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // A release's version comes with its digest: the release kit wrote it from
 // the very bytes the digest covers, so it decides only for the bytes that
@@ -89,7 +88,7 @@ void take_kit(HINSTANCE instance, Kit *kit) {
   kit->executable = INVALID_HANDLE_VALUE;
   // Only for its read-only attribute at the clean-up: a running image
   // lets its attributes be written.
-  if (kit->folder.nt) kit->executable = open_in(&kit->folder, own_name(), FILE_WRITE_ATTRIBUTES, SHARE_ALL, OPEN_EXISTING);
+  if (kit->folder.nt) kit->executable = open_attributes(&kit->folder, own_name());
   for (int i = 0; i < MAX_PAIRS; ++i) kit->payloads[i].file = INVALID_HANDLE_VALUE;
   for (int i = 0; i < MAX_PAIRS && PAYLOAD_NAMES[i][0]; ++i) hold_payload(instance, &kit->folder, i, &kit->payloads[i]);
 }

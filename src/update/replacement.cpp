@@ -153,7 +153,7 @@ static int find_library(const Folder *folder, LPCSTR name, Library *library) {
     library->attributes = path_in(folder, name, path, MAX_PATH) ? GetFileAttributesA(path) : INVALID_FILE_ATTRIBUTES;
     return library->attributes != INVALID_FILE_ATTRIBUTES && !(library->attributes & FILE_ATTRIBUTE_REPARSE_POINT);
   }
-  library->file = open_in(folder, name, FILE_WRITE_ATTRIBUTES, SHARE_ALL, OPEN_EXISTING);
+  library->file = open_attributes(folder, name);
   if (library->file == INVALID_HANDLE_VALUE) return 0;
   if (file_facts(library->file, &library->attributes, &library->links) &&
       !(library->attributes & FILE_ATTRIBUTE_REPARSE_POINT))
