@@ -88,8 +88,7 @@ TEST_F(PresenceTest, ReasonGivesWayFromTheFirstBytePastTheBox) {
   sim::set_system_message(ERROR_FILE_NOT_FOUND, "rrrr");
   report_unopenable(longest.c_str(), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ("  \n\n[ " + longest + "  ]", box_texts().back());
-  // On 932 a path one byte shorter leaves the reason an odd room, 753
-  // bytes, and a double-byte character begins right past it.
+  // On 932 a path a byte shorter leaves an odd room, 753 bytes, a double-byte character right past it.
   sim::set_code_page(932);
   const std::string shorter = "C:\\" + std::string(244, 'p') + "\\" + AVC_LIBRARY;
   sim::set_system_message(ERROR_FILE_NOT_FOUND, std::string(753, 'r') + "\x83\x5C\x83\x5C");
@@ -109,22 +108,15 @@ TEST_F(PresenceTest, PathLongerThanTheBoxKeepsItsEnd) {
   EXPECT_EQ(0u, text.find("  \n\n[ ..."));
   EXPECT_EQ("\x95\x5C\\" + AVC_LIBRARY + "  ]", text.substr(text.size() - 16));
   EXPECT_EQ(0u, (text.size() - 16 - 9) % 2) << "a character was split";
-  // The path's 1,011 bytes in the box begin right at a character, and
-  // inside one, which goes whole: its second byte, 0x5C, never shows as a
-  // backslash of its own.
+  // Its 1,011 bytes in the box begin right at a character, and inside one, which goes whole: no lone 0x5C shows.
   std::string japanese;
   while (japanese.size() < 1004) japanese += "\x95\x5C";
-  const struct {
-    size_t characters;
-    const char *folder;
-    size_t shown;
-  } cuts[] = {{501, "\\", 500}, {502, "\\", 500}, {501, "\\60\\", 498}, {502, "\\60\\", 498}};
-  for (const auto &cut : cuts) {
-    const std::string end = cut.folder + AVC_LIBRARY;
-    report_unopenable(("C:\\" + japanese.substr(0, 2 * cut.characters) + end).c_str(), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ("  \n\n[ ..." + japanese.substr(0, 2 * cut.shown) + end + "  ]", box_texts().back())
-        << cut.characters << " characters before " << end;
-  }
+  for (const auto &[end, shown] :
+       {std::pair<std::string, size_t>{"\\" + AVC_LIBRARY, 500}, {"\\60\\" + AVC_LIBRARY, 498}})
+    for (size_t characters : {501, 502}) {
+      report_unopenable(("C:\\" + japanese.substr(0, 2 * characters) + end).c_str(), ERROR_FILE_NOT_FOUND);
+      EXPECT_EQ("  \n\n[ ..." + japanese.substr(0, 2 * shown) + end + "  ]", box_texts().back()) << characters << end;
+    }
 }
 
 // A Japanese interface over a western code page: the system's Japanese
