@@ -5,6 +5,7 @@ import argparse
 import shutil
 import subprocess
 import sys
+from pathlib import Path
 
 import harness
 from harness import API_LIBRARY, API_PAYLOAD, AVC_LIBRARY, AVC_PAYLOAD
@@ -16,6 +17,13 @@ from scenarios import KIT, TRAVEN, install, new_api, new_avc, old, reg_text, shi
 # screenshot shows empty squares. The recorded text is right either way.
 JAPANESE_FONT = (r'[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes]' "\n"
                  '"MS Shell Dlg"="IPAGothic"\n"MS UI Gothic"="IPAGothic"\n')
+# Wine draws a caption's buttons with its Marlett font (the close button's
+# cross is its "r") and a box's text in Tahoma, fonts it ships (fonts-wine).
+# Debian's Wine 8 looks for them in "/usr/share/wine\../fonts", a folder that
+# is not there (WINEDEBUG=+file shows each lookup fail): a prefix has neither,
+# and the close button shows a plain "r". Windows keeps its fonts in
+# C:\windows\Fonts, and so does the demo's machine.
+WINE_FONTS = Path(shutil.which("wine") or "/usr/bin/wine").resolve().parents[1] / "share" / "wine" / "fonts"
 DEMO = harness.ROOT / "build" / "demo"
 INSTALL = r"C:\Program Files\TRAVEN-50"
 
@@ -40,6 +48,11 @@ def main():
     try:
         harness.template(display, reuse=True)
         machine = m = harness.Machine(display, "demo", lang=lang, win98=args.win98, home=DEMO / "machine")
+        fonts = sorted(WINE_FONTS.glob("*"))
+        if not fonts:
+            print(f"tools/demo: no Wine fonts in {WINE_FONTS}: the close button shows an \"r\"", file=sys.stderr)
+        for font in fonts:
+            m.put(rf"C:\windows\Fonts\{font.name}", font)
         exe = ship(m, kit=kit, avc=new_avc(), api=new_api())
         install(m, INSTALL, avc=old(AVC_LIBRARY), api=old(API_LIBRARY))
         m.registry(reg_text(TRAVEN, Path=INSTALL))

@@ -88,6 +88,12 @@ TEST_F(PresenceTest, ReasonGivesWayFromTheFirstBytePastTheBox) {
   sim::set_system_message(ERROR_FILE_NOT_FOUND, "rrrr");
   report_unopenable(longest.c_str(), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ("  \n\n[ " + longest + "  ]", box_texts().back());
+  // On 932 a path a byte shorter leaves an odd room, 753 bytes, a double-byte character right past it.
+  sim::set_code_page(932);
+  const std::string shorter = "C:\\" + std::string(244, 'p') + "\\" + AVC_LIBRARY;
+  sim::set_system_message(ERROR_FILE_NOT_FOUND, std::string(753, 'r') + "\x83\x5C\x83\x5C");
+  report_unopenable(shorter.c_str(), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(std::string(753, 'r') + "...  \n\n[ " + shorter + "  ]", box_texts().back());
 }
 
 TEST_F(PresenceTest, PathLongerThanTheBoxKeepsItsEnd) {
@@ -102,6 +108,15 @@ TEST_F(PresenceTest, PathLongerThanTheBoxKeepsItsEnd) {
   EXPECT_EQ(0u, text.find("  \n\n[ ..."));
   EXPECT_EQ("\x95\x5C\\" + AVC_LIBRARY + "  ]", text.substr(text.size() - 16));
   EXPECT_EQ(0u, (text.size() - 16 - 9) % 2) << "a character was split";
+  // Its 1,011 bytes in the box begin right at a character, and inside one, which goes whole: no lone 0x5C shows.
+  std::string japanese;
+  while (japanese.size() < 1004) japanese += "\x95\x5C";
+  for (const auto &[end, shown] :
+       {std::pair<std::string, size_t>{"\\" + AVC_LIBRARY, 500}, {"\\60\\" + AVC_LIBRARY, 498}})
+    for (size_t characters : {501, 502}) {
+      report_unopenable(("C:\\" + japanese.substr(0, 2 * characters) + end).c_str(), ERROR_FILE_NOT_FOUND);
+      EXPECT_EQ("  \n\n[ ..." + japanese.substr(0, 2 * shown) + end + "  ]", box_texts().back()) << characters << end;
+    }
 }
 
 // A Japanese interface over a western code page: the system's Japanese
