@@ -55,7 +55,46 @@ void rename_file(const std::string &existing, const std::string &target) {
   name_path(target);
 }
 
+// A folder and everything in it go to the new name, and so do the holds
+// and the handles on it or in it, as NT's handles follow the file objects.
+void move_folder(const std::string &folder, const std::string &target) {
+  Machine &m = machine();
+  const std::string from = canonical(folder);
+  auto move = [&](std::string &path) {
+    const std::string now = canonical(path);
+    if (now == from || now.compare(0, from.size() + 1, from + "\\") == 0) path = target + now.substr(from.size());
+  };
+  for (File &file : m.files) move(file.path);
+  for (std::string &dir : m.dirs) move(dir);
+  for (HeldFile &hold : m.holds) move(hold.path);
+  for (auto &entry : m.handles)
+    if (entry.second.kind != HandleKind::mutex) move(entry.second.name);
+  m.dirs.push_back(target);
+}
+
+// A folder is renamed as a whole (never over an existing name), but not
+// on the 9x family while a file in it is open, nor into itself.
+DWORD folder_rename_check(const std::string &existing, const std::string &target) {
+  if (DWORD error = path_check(target)) return error;
+  if (find_file(target) || is_directory(target)) return ERROR_ALREADY_EXISTS;
+  const std::string from = canonical(existing);
+  if (canonical(target).compare(0, from.size() + 1, from + "\\") == 0) return ERROR_INVALID_PARAMETER;
+  for (const auto &entry : machine().handles)
+    if (entry.second.kind == HandleKind::file && canonical(entry.second.name).compare(0, from.size() + 1, from + "\\") == 0 &&
+        machine().platform != VER_PLATFORM_WIN32_NT)
+      return ERROR_ACCESS_DENIED;
+  return rights_check(existing);
+}
+
 BOOL rename_once(const std::string &line, LPCSTR existing, LPCSTR target, bool replace) {
+  if (existing && target && !find_file(existing) && is_directory(existing) && parse(existing).parts.size() > 1) {
+    DWORD error = folder_rename_check(existing, target);
+    record(line, error == 0);
+    if (error) return fail(error);
+    move_folder(existing, target);
+    disk_changed();
+    return TRUE;
+  }
   DWORD error = existing && target ? rename_check(existing, target, replace) : ERROR_INVALID_PARAMETER;
   record(line, error == 0);
   if (error) return fail(error);
@@ -97,18 +136,7 @@ void relink(const std::string &path, const std::string &bytes) {
 
 void repoint(const std::string &folder, const std::string &target, const std::map<std::string, std::string> &links) {
   Machine &m = machine();
-  const std::string from = canonical(folder);
-  const std::string away = folder + ".moved" + std::to_string(++m.folders_moved);
-  auto move = [&](std::string &path) {
-    const std::string now = canonical(path);
-    if (now == from || now.compare(0, from.size() + 1, from + "\\") == 0) path = away + now.substr(from.size());
-  };
-  for (File &file : m.files) move(file.path);
-  for (std::string &dir : m.dirs) move(dir);
-  for (HeldFile &hold : m.holds) move(hold.path);
-  for (auto &entry : m.handles)
-    if (entry.second.kind != HandleKind::mutex) move(entry.second.name);
-  m.dirs.push_back(away);
+  move_folder(folder, folder + ".moved" + std::to_string(++m.folders_moved));
   Mount mount{folder, target, {}};
   for (const auto &link : links) mount.links[lower_ascii(link.first)] = link.second;
   m.mounts.push_back(mount);
