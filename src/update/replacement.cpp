@@ -138,7 +138,7 @@ static Replacement put_in_place(const Folder *folder, int index, HANDLE fresh) {
 // handle that changes its attributes too, and is closed before the rename:
 // a rename that replaces a file fails while it is open (MS-FSCC,
 // FileRenameInformation). Windows 9x has neither links nor reparse points,
-// and asks by name.
+// and changes attributes by name.
 struct Library {
   HANDLE file;  // NT: for its attributes only
   DWORD attributes;
@@ -146,14 +146,7 @@ struct Library {
 };
 
 static int find_library(const Folder *folder, LPCSTR name, Library *library) {
-  library->file = INVALID_HANDLE_VALUE;
-  library->links = 1;
-  if (!folder->nt) {
-    char path[MAX_PATH];
-    library->attributes = path_in(folder, name, path, MAX_PATH) ? GetFileAttributesA(path) : INVALID_FILE_ATTRIBUTES;
-    return library->attributes != INVALID_FILE_ATTRIBUTES && !(library->attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-  }
-  library->file = open_attributes(folder, name);
+  library->file = folder->nt ? open_attributes(folder, name) : open_in(folder, name, 0, SHARE_ALL, OPEN_EXISTING);
   if (library->file == INVALID_HANDLE_VALUE) return 0;
   if (file_facts(library->file, &library->attributes, &library->links) &&
       !(library->attributes & FILE_ATTRIBUTE_REPARSE_POINT))
@@ -219,8 +212,8 @@ Replacement replace_library(HANDLE payload, const BYTE *digest, const Folder *fo
     set_library_attributes(folder, name, &library, FILE_ATTRIBUTE_NORMAL);
     let_go(&library);
     placed = put_in_place(folder, index, fresh);
-    if (placed == LIBRARY_REPLACED && folder->nt) set_attributes_through(fresh, FILE_ATTRIBUTE_NORMAL);
-    if (placed == LIBRARY_REPLACED && !folder->nt) set_attributes_in(folder, name, FILE_ATTRIBUTE_NORMAL);
+    Library placed_file = {fresh, 0, 1};  // the new library, under its name
+    if (placed == LIBRARY_REPLACED) set_library_attributes(folder, name, &placed_file, FILE_ATTRIBUTE_NORMAL);
     if (placed == LIBRARY_KEPT) restore_attributes(folder, name, library.attributes);
   }
   let_go(&library);

@@ -10,12 +10,12 @@
 #include "presence.h"
 #include "replacement.h"
 
-// The box for a payload names its path beside the executable, built whole:
-// one that does not fit MAX_PATH was refused as too long when the run began.
-static void report_payload(int index, DWORD error) {
+// The box for a file of a folder names its path, built whole: one that does
+// not fit MAX_PATH was refused as too long without being opened.
+static void report_file(const Folder *folder, LPCSTR name, DWORD error) {
   char path[WHOLE_PATH_CAPACITY];
   bytes_zero(path, WHOLE_PATH_CAPACITY);
-  payload_path(path, WHOLE_PATH_CAPACITY, PAYLOAD_NAMES[index]);
+  path_in(folder, name, path, WHOLE_PATH_CAPACITY);
   report_unopenable(path, error);
 }
 
@@ -33,17 +33,15 @@ static Target check_target(const Folder *install, LPCSTR name, BYTE report) {
   int missing = install->failure || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
                 error == ERROR_FILENAME_EXCED_RANGE;
   if (!report && missing) return TARGET_MISSING;
-  char path[WHOLE_PATH_CAPACITY];
-  bytes_zero(path, WHOLE_PATH_CAPACITY);
-  path_in(install, name, path, WHOLE_PATH_CAPACITY);
-  report_unopenable(path, error);
+  report_file(install, name, error);
   return TARGET_FAILED;
 }
 
 // 1 when the target was replaced, 0 when it was not newer, -1 on a
 // failure already shown. The payload's bytes are read through its hold
 // alone, and its version was taken when the hold was.
-static int replace_if_newer(HINSTANCE instance, HeldPayload *payload, int index, const Folder *install) {
+static int replace_if_newer(HINSTANCE instance, Kit *kit, int index, const Folder *install) {
+  HeldPayload *payload = &kit->payloads[index];
   char target_version[VERSION_CAPACITY];
   bytes_zero(target_version, VERSION_CAPACITY);
   // A read that may go by name: whoever can repoint the installation's
@@ -66,7 +64,7 @@ static int replace_if_newer(HINSTANCE instance, HeldPayload *payload, int index,
   // The kit is what puts a library set aside back, at its next run.
   if (placed == LIBRARY_SET_ASIDE) payload->set_aside = 1;
   if (payload_error)
-    report_payload(index, payload_error);
+    report_file(&kit->folder, PAYLOAD_NAMES[index], payload_error);
   else
     show_catalogue_message(instance, MSG_FILES_IN_USE);
   return -1;
@@ -82,11 +80,8 @@ PassResult update_product(HINSTANCE instance, Kit *kit, const Folder *install, B
     DWORD error = repair_set_aside(install, i);
     if (!error) continue;
     char aside[ASIDE_NAME_SIZE];
-    char path[WHOLE_PATH_CAPACITY];
     aside_name(aside, i);
-    bytes_zero(path, WHOLE_PATH_CAPACITY);
-    path_in(install, aside, path, WHOLE_PATH_CAPACITY);
-    report_unopenable(path, error);
+    report_file(install, aside, error);
     kit->payloads[i].set_aside = 1;
     return PASS_FAILED;
   }
@@ -96,7 +91,7 @@ PassResult update_product(HINSTANCE instance, Kit *kit, const Folder *install, B
     // Both are looked at first, so that a missing payload is reported even
     // when its library is missing too.
     Target target_found = check_target(install, TARGET_NAMES[i], report_missing_targets);
-    if (payload->failure) report_payload(i, payload->failure);
+    if (payload->failure) report_file(&kit->folder, PAYLOAD_NAMES[i], payload->failure);
     if (target_found == TARGET_FAILED) return PASS_FAILED;
     // A quiet pass that already replaced a library says so, rather than
     // letting the run report "No need to update." over a changed library.
@@ -105,10 +100,10 @@ PassResult update_product(HINSTANCE instance, Kit *kit, const Folder *install, B
     // A release build's payload must have the digest the executable carries;
     // its bytes are hashed as they are copied.
     if (!payload->bound) {
-      report_payload(i, ERROR_FILE_CORRUPT);
+      report_file(&kit->folder, PAYLOAD_NAMES[i], ERROR_FILE_CORRUPT);
       return PASS_FAILED;
     }
-    int outcome = replace_if_newer(instance, payload, i, install);
+    int outcome = replace_if_newer(instance, kit, i, install);
     if (outcome < 0) return PASS_FAILED;
     replaced += outcome;
   }
