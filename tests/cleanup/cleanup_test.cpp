@@ -415,3 +415,29 @@ TEST_F(CleanupTest, NtReadOnlyKitLeavesNothingAfterTheRestart) {
     EXPECT_FALSE(kit_left()) << major;
   }
 }
+
+// NT: a folder that leads to no folder at the run's first look (a mount
+// point to an object-manager directory) fails its pass as a missing library
+// does, and the kit's fails as payloads that cannot be opened.
+TEST_F(CleanupTest, NtFolderThatLeadsToNoFolderFailsAsOneMissing) {
+  const std::string reason = "The system cannot find the path specified.\r\n  \n\n[ ";
+  const struct {
+    const char *key, *folder;
+    std::vector<std::string> boxes;
+  } rows[] = {
+      {TRAVEN_KEY, "C:\\T50", {reason + avc_in("C:\\T50") + "  ]"}},
+      {ZEL_KEY, "C:\\T50", {"No need to update."}},
+      {TRAVEN_KEY, "C:\\KIT", {reason + KIT + AVC_PAYLOAD + "  ]"}},
+      {ZEL_KEY, "", {"No need to update."}},  // a file where the folder should be
+  };
+  for (const auto &row : rows) {
+    SetUp();
+    install(row.key, "C:\\T50", "1.0", "1.0");
+    if (!*row.folder) sim::set_string(row.key, "InstallDir", avc_in("C:\\T50"));
+    if (*row.folder) sim::repoint(row.folder, "", {{AVC_LIBRARY, "C:\\OTHER\\A.DLL"}, {AVC_PAYLOAD, "C:\\OTHER\\A.DLL"}});
+    sim::put_file("C:\\OTHER\\A.DLL", "MZ somebody else's");
+    run_with("");
+    EXPECT_EQ(row.boxes, box_texts()) << row.key << " " << row.folder;
+    EXPECT_EQ("MZ somebody else's", sim::bytes_of("C:\\OTHER\\A.DLL"));
+  }
+}
