@@ -252,34 +252,18 @@ HANDLE WINAPI CreateFileA(LPCSTR given_name, DWORD access, DWORD share, LPSECURI
   return opened;
 }
 
-// NTSTATUS for a Win32 error, and back (RtlNtStatusToDosError): the common
-// ones as NTDLL has them, any other carried in a status of its own.
-namespace {
-const struct {
-  LONG status;
-  DWORD error;
-} STATUS_ERRORS[] = {
-    {static_cast<LONG>(0xC0000034u), ERROR_FILE_NOT_FOUND},     {static_cast<LONG>(0xC000003Au), ERROR_PATH_NOT_FOUND},
-    {static_cast<LONG>(0xC0000022u), ERROR_ACCESS_DENIED},      {static_cast<LONG>(0xC0000043u), ERROR_SHARING_VIOLATION},
-    {static_cast<LONG>(0xC0000035u), ERROR_ALREADY_EXISTS},     {static_cast<LONG>(0xC000007Fu), ERROR_DISK_FULL},
-    {static_cast<LONG>(0xC00000A3u), ERROR_NOT_READY},          {static_cast<LONG>(0xC000000Du), ERROR_INVALID_PARAMETER},
-    {static_cast<LONG>(0xC0000106u), ERROR_FILENAME_EXCED_RANGE}, {static_cast<LONG>(0xC00000D4u), ERROR_NOT_SAME_DEVICE},
-    {static_cast<LONG>(0xC0000008u), ERROR_INVALID_HANDLE},
-};
-const LONG CARRIED = static_cast<LONG>(0xE0000000u);
-}  // namespace
-
+// NTSTATUS for a Win32 error, and back (RtlNtStatusToDosError): the error
+// carried in a status of its own, since the updater only asks whether a
+// status failed and then what it means in Win32's words. A name taken is
+// STATUS_OBJECT_NAME_COLLISION, which NTDLL tells as ERROR_ALREADY_EXISTS
+// (CreateFileA alone says ERROR_FILE_EXISTS).
 static LONG status_of(DWORD error) {
-  if (error == ERROR_FILE_EXISTS) error = ERROR_ALREADY_EXISTS;  // STATUS_OBJECT_NAME_COLLISION
-  for (const auto &known : STATUS_ERRORS)
-    if (known.error == error) return known.status;
-  return error ? CARRIED | static_cast<LONG>(error) : 0;
+  if (error == ERROR_FILE_EXISTS) error = ERROR_ALREADY_EXISTS;
+  return error ? static_cast<LONG>(0xE0000000u | error) : 0;
 }
 
 ULONG WINAPI RtlNtStatusToDosError(LONG status) {
-  for (const auto &known : STATUS_ERRORS)
-    if (known.status == status) return known.error;
-  return (status & CARRIED) == CARRIED ? static_cast<ULONG>(status & 0xFFFF) : ERROR_INVALID_FUNCTION;
+  return status < 0 ? static_cast<ULONG>(status & 0xFFFF) : 0;
 }
 
 static std::string child_path(const std::string &folder, const std::string &name) {
