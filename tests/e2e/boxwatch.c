@@ -171,6 +171,8 @@ int main(void) {
     return 1;
   }
   child_pid = pi.dwProcessId;
+  BOOL wow64 = FALSE; /* a 32-bit program on a 64-bit Windows */
+  IsWow64Process(pi.hProcess, &wow64);
 
   int boxes = 0;
   DWORD deadline = GetTickCount() + (DWORD)timeout * 1000;
@@ -200,7 +202,8 @@ int main(void) {
   }
   DWORD code = 0;
   GetExitCodeProcess(pi.hProcess, &code);
-  fprintf(logf, "{\"exit\":%lu,\"boxes\":%d,\"pid\":%lu}\n", (unsigned long)code, boxes, (unsigned long)child_pid);
+  fprintf(logf, "{\"exit\":%lu,\"boxes\":%d,\"pid\":%lu,\"wow64\":%s}\n", (unsigned long)code, boxes,
+          (unsigned long)child_pid, wow64 ? "true" : "false");
   fclose(logf);
   return 0;
 }

@@ -1,7 +1,7 @@
 """Shared machinery of the end-to-end suite and of tools/demo: a virtual
-display, 32-bit Wine machines copied from one template, fixture libraries,
-helper programs, and runs of the real updater with every message box
-recorded and answered."""
+display, Wine machines copied from a template (32-bit, or 64-bit where the
+updater runs under WoW64), fixture libraries, helper programs, and runs of the
+real updater with every message box recorded and answered."""
 
 import contextlib
 import fcntl
@@ -92,7 +92,9 @@ def _run(cmd, env=None, timeout=120, log=None):
 
 def missing_tools():
     need = ["wine", "wineserver", "wineboot", "Xvfb", "localedef", CROSS + "gcc", CROSS + "windres"]
-    return [t for t in need if not shutil.which(t)] + ([] if pefile else ["python3-pefile"])
+    # Debian's wine64 puts its loader, for the 64-bit prefix, beside the 32-bit one.
+    wine64 = [] if Path("/usr/lib/wine/wine64").exists() else ["wine64"]
+    return [t for t in need if not shutil.which(t)] + wine64 + ([] if pefile else ["python3-pefile"])
 
 
 @contextlib.contextmanager
@@ -235,10 +237,10 @@ class Display:
 
 # ---------------------------------------------------------------- Wine machines
 
-def wine_env(prefix, display, lang="en"):
+def wine_env(prefix, display, lang="en", win64=False):
     env = locale_env(lang)
-    env.update(WINEPREFIX=str(prefix), WINEARCH="win32", WINEDEBUG="-all", WINEDLLOVERRIDES=DLL_OVERRIDES,
-               DISPLAY=display.name)
+    env.update(WINEPREFIX=str(prefix), WINEARCH="win64" if win64 else "win32", WINEDEBUG="-all",
+               WINEDLLOVERRIDES=DLL_OVERRIDES, DISPLAY=display.name)
     return env
 
 
@@ -246,19 +248,24 @@ def _reg_file_bytes(text):
     return ("\ufeffWindows Registry Editor Version 5.00\r\n" + text.replace("\n", "\r\n")).encode("utf-16-le")
 
 
-def template(display, reuse=False):
-    """One fresh 32-bit prefix per suite run (made once, about 15-40 s); every
-    machine is a copy of it. reuse keeps one that an earlier run completed."""
-    prefix = BUILD / "template"
+def template_dir(win64=False):
+    return BUILD / ("template64" if win64 else "template")
+
+
+def template(display, reuse=False, win64=False):
+    """One fresh 32-bit prefix per suite run (made once, about 15-40 s), and a
+    64-bit one where a scenario asks; every machine is a copy of one of them.
+    reuse keeps one that an earlier run completed."""
+    prefix = template_dir(win64)
     stamp = prefix / ".e2e-ready"
     if reuse and stamp.exists():
         return prefix
     if prefix.exists():
         shutil.rmtree(prefix)
     BUILD.mkdir(parents=True, exist_ok=True)
-    env = wine_env(prefix, display)
+    env = wine_env(prefix, display, win64=win64)
     with log_file("template.log") as log:
-        if _run(["wineboot", "-i"], env=env, timeout=300, log=log) != 0:
+        if _run(["wineboot", "-i"], env=env, timeout=600, log=log) != 0:
             raise HarnessError("wineboot -i failed; see build/e2e/template.log")
         (BUILD / "template.reg").write_bytes(_reg_file_bytes(TEMPLATE_REG))
     with log_file("template.log") as log:
@@ -338,6 +345,7 @@ class Run:
         end = [l for l in lines if "exit" in l]
         self.exit_code = end[-1]["exit"] if end else None
         self.pid = end[-1].get("pid") if end else None
+        self.wow64 = end[-1].get("wow64") if end else None
         self.calls = []  # filled by Machine.trace
         self.timed_out = any("timeout" in l for l in lines)
         self.start_error = next((l["start_error"] for l in lines if "start_error" in l), None)
@@ -354,8 +362,9 @@ class Machine:
     (a new server session would run Wine's start-up processing, which is a
     restart), and a language."""
 
-    def __init__(self, display, name, lang="en", win98=False, unprivileged=False, home=None, version=None):
-        self.display, self.lang, self.name = display, lang, name
+    def __init__(self, display, name, lang="en", win98=False, unprivileged=False, home=None, version=None,
+                 win64=False):
+        self.display, self.lang, self.name, self.win64 = display, lang, name, win64
         self._mounts = []
         # Wine run by root may overwrite a read-only file that Windows would refuse to;
         # an unprivileged machine keeps that refusal.
@@ -368,8 +377,8 @@ class Machine:
             self.dir = Path(tempfile.mkdtemp(prefix=f"trv60-e2e-{name}-"))
             os.chmod(self.dir, 0o755)
         self.prefix = self.dir / "prefix"
-        _copy_prefix(BUILD / "template", self.prefix)
-        self.env = wine_env(self.prefix, display, lang)
+        _copy_prefix(template_dir(win64), self.prefix)
+        self.env = wine_env(self.prefix, display, lang, win64)
         if self.uid is not None:
             self.env["HOME"] = str(self.dir)
             if not _reachable_by_all(Path(self.env["LOCPATH"])):

@@ -11,10 +11,10 @@ from harness import (API_LIBRARY, API_PAYLOAD, AVC_LIBRARY, AVC_PAYLOAD, UPDATER
 SCENARIOS = []
 
 
-def scenario(group, lang="en", win98=False, unprivileged=False, version=None):
+def scenario(group, lang="en", win98=False, unprivileged=False, version=None, win64=False):
     def register(fn):
         SCENARIOS.append(dict(group=group, name=fn.__name__, fn=fn, lang=lang, win98=win98, unprivileged=unprivileged,
-                              version=version, doc=(fn.__doc__ or "").strip()))
+                              version=version, win64=win64, doc=(fn.__doc__ or "").strip()))
         return fn
     return register
 
@@ -224,22 +224,42 @@ def both_values_empty_no_switch(m, t):
     payloads_kept(m, t, exe)
 
 
-@scenario("outcome")
-def traven50_older_and_equal_with_switch(m, t):
-    """TRAVEN-50 only, TrvAvc older and TrvApi equal, "/d": success; the older one replaced
-    byte for byte and left with normal attributes, the equal one untouched, payloads gone
-    at once, the executable gone after the restart."""
+def typical_update(m, t, inst, register):
+    """TRAVEN-50 alone, registered by register(inst), with an older TrvAvc and an equal TrvApi, "/d"."""
     exe = ship(m)
-    inst = r"C:\Program Files\TRAVEN-50"
     install(m, inst, avc=old(AVC_LIBRARY), api=equal(API_LIBRARY))
-    m.registry(reg_text(TRAVEN, Path=inst))
+    register(inst)
     run = m.run(quoted(exe, "/d"))
+    t.eq(run.wow64, m.win64, "the updater runs under WoW64 (IsWow64Process), on the 64-bit machine alone")
     t.boxes(run, [EN[5]])
     t.content(m, rf"{inst}\{AVC_LIBRARY}", data(new_avc()), f"older library replaced by {AVC_PAYLOAD}")
     t.content(m, rf"{inst}\{API_LIBRARY}", data(equal(API_LIBRARY)), "equal library left alone")
     attrs = m.one("attrs", rf"{inst}\{AVC_LIBRARY}")
     t.true(attrs and not int(attrs) & FILE_ATTRIBUTE_READONLY, f"replaced library attributes {attrs}")
+    t.listing(m, inst, [API_LIBRARY, AVC_LIBRARY], "no working file is left beside the libraries")
     removed_after_restart(m, t, exe)
+
+
+@scenario("outcome")
+def traven50_older_and_equal_with_switch(m, t):
+    """TRAVEN-50 only, TrvAvc older and TrvApi equal, "/d": success; the older one replaced
+    byte for byte and left with normal attributes, the equal one untouched, payloads gone
+    at once, the executable gone after the restart."""
+    typical_update(m, t, r"C:\Program Files\TRAVEN-50", lambda inst: m.registry(reg_text(TRAVEN, Path=inst)))
+
+
+@scenario("wow64", win64=True)
+def wow64_traven50_older_and_equal_with_switch(m, t):
+    """A 64-bit Windows (WINEARCH=win64), where the updater runs under WoW64: TRAVEN-50 in
+    "Program Files (x86)", registered by reg.exe in the 32-bit view of the registry alone, as its
+    32-bit installer does. Then as on 32-bit: the updater finds it there, replaces the older
+    TrvAvc through its folder handles, leaves the equal TrvApi, says "Update was succeeded.",
+    deletes its payloads at once and is gone after the restart."""
+    def register(inst):
+        t.eq(m.wine("reg", "add", TRAVEN, "/v", "Path", "/d", inst, "/f", "/reg:32"), 0, "reg add /reg:32")
+        views = [m.wine("reg", "query", TRAVEN, "/v", "Path", f"/reg:{bits}") for bits in (32, 64)]
+        t.eq(views, [0, 1], "TRAVEN-50 in the registry's 32-bit and 64-bit views (reg query's exit code)")
+    typical_update(m, t, r"C:\Program Files (x86)\TRAVEN-50", register)
 
 
 @scenario("outcome")
