@@ -422,12 +422,18 @@ TEST_F(CleanupTest, NtFolderThatLeadsToNoFolderFailsAsOneMissing) {
       {ZEL_KEY, "C:\\T50", {"No need to update."}},
       {TRAVEN_KEY, "C:\\KIT", {reason + KIT + AVC_PAYLOAD + "  ]"}},
       {ZEL_KEY, "", {"No need to update."}},  // a file where the folder should be
+      // A payload that is a link is opened as itself, and refused.
+      {TRAVEN_KEY, "link", {std::string("The file cannot be accessed by the system.\r\n  \n\n[ ") + KIT + AVC_PAYLOAD + "  ]"}},
   };
   for (const auto &row : rows) {
     SetUp();
     install(row.key, "C:\\T50", "1.0", "1.0");
     if (!*row.folder) sim::set_string(row.key, "InstallDir", avc_in("C:\\T50"));
-    if (*row.folder) sim::repoint(row.folder, "", {{AVC_LIBRARY, "C:\\OTHER\\A.DLL"}, {AVC_PAYLOAD, "C:\\OTHER\\A.DLL"}});
+    sim::set_system_message(ERROR_CANT_ACCESS_FILE, "The file cannot be accessed by the system.\r\n");
+    if (row.folder == std::string("link"))
+      sim::put_file(KIT + AVC_PAYLOAD, "MZ", FILE_ATTRIBUTE_REPARSE_POINT);
+    else if (*row.folder)
+      sim::repoint(row.folder, "", {{AVC_LIBRARY, "C:\\OTHER\\A.DLL"}, {AVC_PAYLOAD, "C:\\OTHER\\A.DLL"}});
     sim::put_file("C:\\OTHER\\A.DLL", "MZ somebody else's");
     run_with("");
     EXPECT_EQ(row.boxes, box_texts()) << row.key << " " << row.folder;

@@ -211,6 +211,11 @@ static DWORD open_named(const std::string &line, LPCSTR name, DWORD access, DWOR
   // dispositions are not something the updater does.
   if (folder) error = path_check(name);
   if (name && !folder && disposition == OPEN_EXISTING) error = open_check(name, access, share);
+  // A reparse point is followed unless the flag says otherwise; where the
+  // simulation's links lead, there is nothing.
+  const File *found = name && !error && disposition == OPEN_EXISTING ? find_file(name) : nullptr;
+  if (found && (found->attributes & FILE_ATTRIBUTE_REPARSE_POINT) && !(flags & FILE_FLAG_OPEN_REPARSE_POINT))
+    error = ERROR_FILE_NOT_FOUND;
   if (name && disposition == CREATE_NEW) error = create_check(name);
   if (!error && disposition == CREATE_NEW) {
     // Only these attributes can be given to a new file; NT marks it for
@@ -309,7 +314,8 @@ LONG WINAPI NtCreateFile(HANDLE *file, DWORD access, void *object, void *status_
   if ((options & OPEN_REPARSE_POINT) && machine().nt_major < 5) return status_of(ERROR_INVALID_PARAMETER);
   HANDLE opened;
   const DWORD error = open_named((disposition == 2 ? "create " : "open ") + path, path.c_str(), access, share,
-                                 disposition == 2 ? CREATE_NEW : OPEN_EXISTING, 0, &opened);
+                                 disposition == 2 ? CREATE_NEW : OPEN_EXISTING,
+                                 options & OPEN_REPARSE_POINT ? FILE_FLAG_OPEN_REPARSE_POINT : 0, &opened);
   *file = opened;
   return status_of(error);
 }
