@@ -821,3 +821,19 @@ def planted_libraries_never_loaded(m, t):
     m.put(exe, as_on_xp.replace(b"uxtheme.dll\0", b"uxthemZ.dll\0"))
     _, mapped = mapped_libraries(m, quoted(exe))
     t.true(planted[0].lower() in map(str.lower, mapped), f"without the preload the box maps {planted[0]}: {mapped}")
+
+
+@scenario("windows-versions", version="winxp")
+def started_by_its_short_name(m, t):
+    """XP mode, the updater started by its 8.3 path: the manifest the process runs on is
+    compared with the executable as a file, not as a spelling, so the run updates as any other."""
+    exe = ship(m)
+    inst = r"C:\TRV50"
+    install(m, inst, avc=old(AVC_LIBRARY), api=equal(API_LIBRARY))
+    m.registry(reg_text(TRAVEN, Path=inst))
+    short = m.one("short", exe)
+    t.true(short and short.lower() != exe.lower(), f"Wine gives a distinct 8.3 form for {exe}: {short!r}")
+    run = m.run(quoted(short))
+    t.eq(tuple(run.header.get("os", ())), WINDOWS_VERSIONS["winxp"], "Windows version in effect (GetVersionExA)")
+    t.boxes(run, [EN[5]])
+    t.content(m, rf"{inst}\{AVC_LIBRARY}", data(new_avc()), "older library replaced")
