@@ -113,6 +113,11 @@ TEST_F(HardeningTest, NoRunWhereAStartUpCheckCannotLook) {
     EXPECT_EQ(row.function, sim::failed_call());
     EXPECT_EQ(0, sim::open_handles()) << row.function;
   }
+  // A path of 259 bytes has no room for its ".local" beside it.
+  sim::reset();
+  sim::set_nt_version(5, 0);
+  sim::set_module_path("C:\\" + std::string(240, 'k') + "\\" + UPDATER);
+  EXPECT_EQ(0, harden_process());
 }
 
 // The genuine program started by its short name, through a share or in
