@@ -825,20 +825,17 @@ def planted_libraries_never_loaded(m, t):
 
 @scenario("windows-versions", version="winxp")
 def started_by_its_short_name(m, t):
-    """XP mode, the updater started by its 8.3 path: before its first load it asks which manifest
-    the process runs on and compares that with the executable as files, not as spellings, and the
-    run updates as any other."""
+    """XP mode, started by its 8.3 path: before its first load it compares its manifest with itself as
+    files, not as spellings, and updates as any other."""
     exe = ship(m)
-    inst = r"C:\TRV50"
-    install(m, inst, avc=old(AVC_LIBRARY), api=equal(API_LIBRARY))
-    m.registry(reg_text(TRAVEN, Path=inst))
+    install(m, r"C:\TRV50", avc=old(AVC_LIBRARY), api=equal(API_LIBRARY))
+    m.registry(reg_text(TRAVEN, Path=r"C:\TRV50"))
     short = m.one("short", exe)
     t.true(short and short.lower() != exe.lower(), f"Wine gives a distinct 8.3 form for {exe}: {short!r}")
-    checks = ("QueryActCtxW", "GetFileInformationByHandle")
-    run = m.trace(quoted(short), checks + LOADS)
+    run = m.trace(quoted(short), ("QueryActCtxW", "GetFileInformationByHandle") + LOADS)
     t.eq(tuple(run.header.get("os", ())), WINDOWS_VERSIONS["winxp"], "Windows version in effect (GetVersionExA)")
     t.boxes(run, [EN[5]])
-    loads = [i for i, c in enumerate(run.calls) if c.function in LOADS]
-    before = [(c.function, bool(c.retval)) for c in run.calls[:loads[0] if loads else 0] if c.function in checks]
-    t.eq(before, [(checks[0], True), (checks[1], True), (checks[1], True)], "the checks before the first load")
-    t.content(m, rf"{inst}\{AVC_LIBRARY}", data(new_avc()), "older library replaced")
+    first = next((i for i, c in enumerate(run.calls) if c.function in LOADS), 0)
+    t.eq([(c.function, bool(c.retval)) for c in run.calls[:first]],
+         [("QueryActCtxW", True)] + [("GetFileInformationByHandle", True)] * 2, "the checks before the first load")
+    t.content(m, rf"C:\TRV50\{AVC_LIBRARY}", data(new_avc()), "older library replaced")

@@ -209,6 +209,10 @@ void set_default_dll_directories(bool exported) { machine().default_dll_director
 const std::vector<std::string> &loaded_modules() { return machine().modules; }
 void set_manifest(const std::string &text) { machine().manifest = text; }
 void import_user32() { load_by_name("user32.dll", false); }
+std::string root_manifest() {
+  const File *beside = manifest_beside(), *program = find_file(machine().module_path);
+  return beside ? beside->path : program ? program->path : machine().module_path;
+}
 
 }  // namespace sim
 
@@ -272,9 +276,7 @@ BOOL WINAPI QueryActCtxW(DWORD flags, HANDLE context, PVOID, ULONG information, 
                          SIZE_T *written) {
   if (DWORD injected = enter("QueryActCtxW")) return fail(injected);
   if (flags || context || information != DETAILED_INFORMATION) return fail(ERROR_INVALID_PARAMETER);
-  const File *beside = manifest_beside(), *program = find_file(machine().module_path);
-  const std::string path = beside ? beside->path : program ? program->path : machine().module_path;
-  const std::u16string root = to_utf16(from_ansi(path, machine().code_page));
+  const std::u16string root = to_utf16(from_ansi(sim::root_manifest(), machine().code_page));
   auto *record = static_cast<ACTIVATION_CONTEXT_DETAILED_INFORMATION *>(buffer);
   if (written) *written = sizeof *record + (root.size() + 1) * 2;
   if (!buffer || size < sizeof *record + (root.size() + 1) * 2) return fail(ERROR_INSUFFICIENT_BUFFER);

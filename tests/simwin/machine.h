@@ -286,6 +286,7 @@ void set_default_dll_directories(bool exported);
 const std::vector<std::string> &loaded_modules();  // their paths, in the order loaded
 void set_manifest(const std::string &text);        // the program's; else res/manifest's
 void import_user32();                              // as when USER32 was among the program's imports
+std::string root_manifest();                       // the path QueryActCtxW names
 
 // ---- Kernel objects ------------------------------------------------------
 // Mutex names, unlike paths, are case-sensitive. A mutex that refuses us
