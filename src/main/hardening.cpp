@@ -63,7 +63,7 @@ static const char *const BOX_LIBRARIES[] = {"dwmapi.dll", "msimg32.dll", "uxthem
 // TRV60UPDATE.EXE.local, a file or a folder, beside the program: on
 // Windows 2000, and on XP before SP2 even for a program with a manifest,
 // every later load of a library that is not a known DLL looks in the
-// program's folder first, "regardless of the full path specified", so that
+// program's folder first, whatever full path LoadLibraryEx is given, so that
 // the preloads below would bring in what lies there. 1 when there is none.
 // It is asked on every Windows, since no genuine kit has one, and anything
 // but "not found" counts as one: the loader looks for the program's path as
