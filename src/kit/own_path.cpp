@@ -20,16 +20,17 @@ static void split_own_folder() {
   if (split_own_path(g_own_path, drive, directory, MAX_PATH)) text_join(g_own_folder, MAX_PATH, drive, directory, "");
 }
 
-void record_own_path(HINSTANCE instance) {
+int record_own_path(HINSTANCE instance) {
   text_join(g_own_path, MAX_PATH, BUILT_IN_NAME, "", "");
   char path[MAX_PATH];
   bytes_zero(path, MAX_PATH);
   // A truncated path may come back without a terminator (Windows XP) or
   // cut short; either would name some other file, so neither is taken.
   DWORD length = GetModuleFileNameA(instance, path, MAX_PATH);
-  if (length != 0 && length < MAX_PATH && text_length(path, MAX_PATH) == static_cast<int>(length))
-    bytes_copy(g_own_path, path, length + 1);
+  const int taken = length != 0 && length < MAX_PATH && text_length(path, MAX_PATH) == static_cast<int>(length);
+  if (taken) bytes_copy(g_own_path, path, length + 1);
   split_own_folder();
+  return taken;
 }
 
 LPCSTR own_path() { return g_own_path; }

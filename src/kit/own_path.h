@@ -8,7 +8,8 @@
 // Records the module's path and splits off its folder. A path that does
 // not fit with its terminator is not taken, and the built-in name
 // "TRV60UPDATE.EXE" stays (its folder is then empty: the current one).
-void record_own_path(HINSTANCE instance);
+// 1 when the module's path was taken.
+int record_own_path(HINSTANCE instance);
 
 LPCSTR own_path();
 

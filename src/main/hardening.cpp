@@ -1,6 +1,6 @@
 #include "hardening.h"
 
-#include "platform/family.h"
+#include "kit/own_path.h"
 #include "platform/system_library.h"
 #include "platform/text.h"
 
@@ -14,6 +14,7 @@ typedef BOOL(WINAPI *QueryActCtxFunction)(DWORD flags, HANDLE context, PVOID ins
 // the program's folder), each shorter than MAX_PATH where the program runs
 // at all.
 static const ULONG DETAILED_INFORMATION = 2;
+static const DWORD PATH_TYPE_WIN32_FILE = 2;  // ACTIVATION_CONTEXT_PATH_TYPE_WIN32_FILE
 enum { CONTEXT_TEXT_CHARACTERS = 3 * MAX_PATH + 16 };
 
 // The libraries that USER32 and GDI32 load by bare name as they start, on
@@ -59,47 +60,83 @@ static const char *const SCRIPT_LIBRARIES[] = {"lpk.dll", "usp10.dll"};
 // never makes.
 static const char *const BOX_LIBRARIES[] = {"dwmapi.dll", "msimg32.dll", "uxtheme.dll"};
 
-static int same_path(LPCSTR a, LPCSTR b) {
-  for (;; ++a, ++b) {
-    BYTE x = fold_ascii(static_cast<BYTE>(*a)), y = fold_ascii(static_cast<BYTE>(*b));
-    if (x != y) return 0;
-    if (!x) return 1;
-  }
+// TRV60UPDATE.EXE.local, a file or a folder, beside the program: on
+// Windows 2000, and on XP before SP2 even for a program with a manifest,
+// every later load of a library that is not a known DLL looks in the
+// program's folder first, whatever full path LoadLibraryEx is given, so that
+// the preloads below would bring in what lies there. 1 when there is none.
+// It is asked on every Windows, since no genuine kit has one, and anything
+// but "not found" counts as one: the loader looks for the program's path as
+// it was started (GetModuleFileNameA's) plus ".Local", and takes a name it
+// may not read for one that exists. Nothing closes the window between this
+// look and the loads: 2000 and XP have no oplocks on folders to hold the
+// name.
+//
+// Sources: Microsoft's "Dynamic-link library redirection" and "DLL/COM
+// redirection on Windows" (from XP SP2 on, "the presence of a .local file
+// is ignored if a manifest is present"); ReactOS's ntdll/ldr/ldrinit.c
+// (the image path plus ".Local") and sdk/lib/rtl/path.c (RtlDoesFileExists_
+// UStr counts a name refused or busy as one that exists).
+static int no_redirection() {
+  char local[MAX_PATH];
+  if (!text_join(local, MAX_PATH, own_path(), ".local", "")) return 0;
+  if (GetFileAttributesA(local) != INVALID_FILE_ATTRIBUTES) return 0;
+  const DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-// Windows XP takes TRV60UPDATE.EXE.manifest beside the program in
-// preference to the manifest inside it (Server 2003 and later prefer the
-// one inside). A foreign manifest there may declare a private assembly
-// whose files are then loaded from beside the program in place of every
-// library of that name, the loaded ones included. The process's default
-// activation context (QueryActCtxW with no context) names the manifest it
-// was made from: the program's own path for the one inside it. 1 when it
-// is that one, or where there are no activation contexts (95 to 2000, no
-// QueryActCtxW).
+// The file at path as the file system knows it, its volume's serial number
+// and its index there, whatever spelling names it (a short name, a share,
+// another case). The open asks for no access, which no sharing refuses and
+// a running program's own file allows. 0 when it does not open as a file.
+static int identify(LPCSTR path, BY_HANDLE_FILE_INFORMATION *information) {
+  HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0, OPEN_EXISTING, 0, 0);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  const int known = GetFileInformationByHandle(file, information);
+  CloseHandle(file);
+  return known;
+}
+
+// XP takes TRV60UPDATE.EXE.manifest beside the program in preference to the
+// manifest inside it, and so do Vista and later where the value
+// PreferExternalManifest of HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\SideBySide is 1
+// (Server 2003 prefers the one inside). A foreign manifest there may
+// declare a private assembly whose files are then loaded from beside the
+// program in place of every library of that name, the loaded ones included.
+// The process's default activation context (QueryActCtxW with no context)
+// names the manifest it was made from: the program's own file for the one
+// inside it. So wherever QueryActCtxW exists, a root manifest that is a file
+// ends the run unless it proves to be the program's file itself, compared
+// as files, never as spellings; a failed query, or one without a path, lets
+// the run go on, as 95 to 2000 do. A root that no longer opens, or a
+// program that no longer does, proves nothing: either name may have been
+// renamed away once the system had read it.
 //
 // Sources: Microsoft's QueryActCtxW and ACTIVATION_CONTEXT_DETAILED_
 // INFORMATION (lpRootManifestPath, "the path of the application
-// manifest"); Wine's conformance tests of kernel32's activation contexts,
-// passed on Windows, where a process started beside NAME.exe.manifest
-// reports that file as its root manifest, and Wine's ntdll, which names the
-// module for a manifest taken from its resources. Only XP is asked: no
-// other version prefers a manifest beside the program, and none is then
-// left without its update should it name its own manifest otherwise.
+// manifest"); Wine's test_app_manifest and test_manifest_in_module
+// (dlls/kernel32/tests/actctx.c), passed on Windows, where the root
+// manifest is the NAME.exe.manifest file when one is used and the module
+// itself for one inside it; the side-by-side team's blog, "Internal
+// manifest vs external manifest", and KB912949, for XP's and Server 2003's
+// preferences.
 static int context_is_own() {
   FARPROC query = kernel_function("QueryActCtxW");
-  if (!query || !windows_xp()) return 1;
   union {
     ACTIVATION_CONTEXT_DETAILED_INFORMATION information;
     WCHAR texts[CONTEXT_TEXT_CHARACTERS];
   } found;
   SIZE_T written;
+  if (!query ||
+      !as_function<QueryActCtxFunction>(query)(0, 0, 0, DETAILED_INFORMATION, &found, sizeof found, &written) ||
+      found.information.ulRootManifestPathType != PATH_TYPE_WIN32_FILE || !found.information.ulRootManifestPathChars)
+    return 1;
   char manifest[MAX_PATH];
-  char program[MAX_PATH];
-  if (!as_function<QueryActCtxFunction>(query)(0, 0, 0, DETAILED_INFORMATION, &found, sizeof found, &written) ||
-      !WideCharToMultiByte(CP_ACP, 0, found.information.lpRootManifestPath, -1, manifest, MAX_PATH, 0, 0))
-    return 0;
-  DWORD length = GetModuleFileNameA(0, program, MAX_PATH);
-  return length != 0 && length < MAX_PATH && same_path(manifest, program);
+  BY_HANDLE_FILE_INFORMATION own, root;
+  return WideCharToMultiByte(CP_ACP, 0, found.information.lpRootManifestPath, -1, manifest, MAX_PATH, 0, 0) &&
+         identify(own_path(), &own) && identify(manifest, &root) &&
+         !((own.dwVolumeSerialNumber ^ root.dwVolumeSerialNumber) | (own.nFileIndexHigh ^ root.nFileIndexHigh) |
+           (own.nFileIndexLow ^ root.nFileIndexLow));
 }
 
 // Windows 8 and later, and Vista and 7 with KB2533623: every later load of
@@ -120,9 +157,10 @@ int harden_process() {
   // A drive without its disk or a lost share then comes back as an error
   // code rather than a system box that no caption of ours explains.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-  // Any box could bring in a library that a foreign manifest redirects, so
-  // a run on such a manifest shows none: it ends before anything changes.
-  if (!context_is_own()) return 0;
+  // Any box could bring in a library that a .local or a foreign manifest
+  // redirects, so such a run shows none: it ends before anything changes.
+  // Without its own path neither can be looked for.
+  if (!record_own_path(0) || !no_redirection() || !context_is_own()) return 0;
   int restricted = restrict_search();
   if (!restricted)
     for (LPCSTR name : SCRIPT_LIBRARIES) load_system_library(name);

@@ -19,9 +19,3 @@ DWORD nt_major_version() {
   OSVERSIONINFOA version;
   return query_version(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT ? version.dwMajorVersion : 0;
 }
-
-int windows_xp() {
-  OSVERSIONINFOA version;
-  return query_version(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT && version.dwMajorVersion == 5 &&
-         version.dwMinorVersion == 1;
-}

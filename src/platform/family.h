@@ -11,7 +11,3 @@ int platform_family(DWORD *platform_id);
 // The major version of an NT system (4 for NT 4.0, 5 for 2000 and XP, and
 // on), or 0 on the 9x family and where the system does not say.
 DWORD nt_major_version();
-
-// 1 on Windows XP (NT 5.1), the one version that takes a manifest beside a
-// program in preference to the one inside it.
-int windows_xp();

@@ -840,3 +840,21 @@ def planted_libraries_never_loaded(m, t):
     m.put(exe, as_on_xp.replace(b"uxtheme.dll\0", b"uxthemZ.dll\0"))
     _, mapped = mapped_libraries(m, quoted(exe))
     t.true(planted[0].lower() in map(str.lower, mapped), f"without the preload the box maps {planted[0]}: {mapped}")
+
+
+@scenario("windows-versions", version="winxp")
+def started_by_its_short_name(m, t):
+    """XP mode, started by its 8.3 path: before its first load it compares its manifest with itself as
+    files, not as spellings, and updates as any other."""
+    exe = ship(m)
+    install(m, r"C:\TRV50", avc=old(AVC_LIBRARY), api=equal(API_LIBRARY))
+    m.registry(reg_text(TRAVEN, Path=r"C:\TRV50"))
+    short = m.one("short", exe)
+    t.true(short and short.lower() != exe.lower(), f"Wine gives a distinct 8.3 form for {exe}: {short!r}")
+    run = m.trace(quoted(short), ("QueryActCtxW", "GetFileInformationByHandle") + LOADS)
+    t.eq(tuple(run.header.get("os", ())), WINDOWS_VERSIONS["winxp"], "Windows version in effect (GetVersionExA)")
+    t.boxes(run, [EN[5]])
+    first = next((i for i, c in enumerate(run.calls) if c.function in LOADS), 0)
+    t.eq([(c.function, bool(c.retval)) for c in run.calls[:first]],
+         [("QueryActCtxW", True)] + [("GetFileInformationByHandle", True)] * 2, "the checks before the first load")
+    t.content(m, rf"C:\TRV50\{AVC_LIBRARY}", data(new_avc()), "older library replaced")

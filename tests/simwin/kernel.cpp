@@ -1,5 +1,6 @@
 // Kernel objects and system queries: handles, mutexes, the heap, the last
 // error, the module path and the system's version and directory.
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -177,14 +178,12 @@ BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
     info->dwMajorVersion = m.nt_major;
     info->dwMinorVersion = m.nt_minor;
     info->dwBuildNumber = m.nt_major == 4 ? 1381 : m.nt_major == 5 ? (m.nt_minor == 0 ? 2195 : 2600) : 0;
-    const char *pack = m.nt_major == 4   ? "Service Pack 6"
-                       : m.nt_major != 5 ? ""
-                       : m.nt_minor == 0 ? "Service Pack 4"
-                                         : "Service Pack 3";
-    std::strcpy(info->szCSDVersion, pack);
+    const int last = m.nt_major == 4 ? 6 : m.nt_major != 5 ? 0 : m.nt_minor == 0 ? 4 : 3;
+    const int pack = m.service_pack < 0 ? last : m.service_pack;
+    if (pack) std::snprintf(info->szCSDVersion, sizeof info->szCSDVersion, "Service Pack %d", pack);
     if (info->dwOSVersionInfoSize == 156) {
-      // Service pack 3.0, no suite, a workstation.
-      const BYTE extended[8] = {3, 0, 0, 0, 0, 0, 1, 0};
+      // The service pack, no suite, a workstation.
+      const BYTE extended[8] = {static_cast<BYTE>(pack), 0, 0, 0, 0, 0, 1, 0};
       std::memcpy(reinterpret_cast<BYTE *>(info) + 148, extended, sizeof extended);
     }
   } else {

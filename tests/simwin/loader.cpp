@@ -112,12 +112,30 @@ bool is_system_copy(const std::string &path, std::vector<std::string> &imports) 
   return system_library(base_name(path), imports) && same_path(path, system_directory() + "\\" + base_name(path));
 }
 
-// The manifest that XP prefers to the one inside the program.
+// The manifest that XP prefers to the one inside the program, and so do
+// Vista and later where PreferExternalManifest is 1.
 const File *manifest_beside() {
   const Machine &m = machine();
-  return m.platform == VER_PLATFORM_WIN32_NT && m.nt_major == 5 && m.nt_minor == 1
-             ? find_file(m.module_path + ".manifest")
-             : nullptr;
+  const bool prefers = (nt_from(5, 1) && !nt_from(5, 2)) ||
+                       (nt_from(6, 0) && dword_is("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SideBySide",
+                                                  "PreferExternalManifest", 1));
+  return prefers ? find_file(m.module_path + ".manifest") : nullptr;
+}
+
+// A .local file or folder beside the program, on 2000 and on XP before SP2
+// (from SP2 on, a program with a manifest, as every one here has, ignores
+// it): a library other than a known DLL comes from the .local folder or the
+// program's folder where a copy lies there, whatever path was given. The
+// copy, or "".
+std::string redirected(const std::string &name) {
+  const Machine &m = machine();
+  const std::string local = m.module_path + ".local", base = base_name(name);
+  const bool honoured =
+      nt_from(5, 0) && (!nt_from(5, 1) || (!nt_from(5, 2) && m.service_pack >= 0 && m.service_pack < 2));
+  if (!honoured || known_library(base) || (!find_file(local) && !is_directory(local))) return "";
+  for (const std::string &copy : {local + "\\" + base, program_folder() + base})
+    if (find_file(copy)) return copy;
+  return "";
 }
 
 void load_by_name(const std::string &name, bool altered);
@@ -142,6 +160,8 @@ void load_by_name(const std::string &name, bool altered) {
     return load_module(beside, false);
   for (const std::string &loaded : m.modules)
     if (lower_ascii(base_name(loaded)) == lower_ascii(name)) return;
+  const std::string copy = redirected(name);
+  if (!copy.empty()) return load_module(copy, false);
   if (known_library(name) || (altered && system_library(name, imports))) return load_module(system_copy, altered);
   if (!m.system32_only && find_file(beside)) return load_module(beside, false);
   if (system_library(name, imports)) load_module(system_copy, altered);
@@ -189,6 +209,10 @@ void set_default_dll_directories(bool exported) { machine().default_dll_director
 const std::vector<std::string> &loaded_modules() { return machine().modules; }
 void set_manifest(const std::string &text) { machine().manifest = text; }
 void import_user32() { load_by_name("user32.dll", false); }
+std::string root_manifest() {
+  const File *beside = manifest_beside(), *program = find_file(machine().module_path);
+  return beside ? beside->path : program ? program->path : machine().module_path;
+}
 
 }  // namespace sim
 
@@ -218,6 +242,11 @@ HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE, DWORD flags) {
     set_error(ERROR_MOD_NOT_FOUND);
     return nullptr;
   }
+  // A redirected copy is what runs; VERSION.DLL's is served by the
+  // simulation's functions.
+  const std::string copy = redirected(name);
+  if (!copy.empty()) load_module(copy, false);
+  if (!copy.empty() && !same_path(name, version_library_path())) return BOX_MODULE;
   std::vector<std::string> imports;
   if (is_system_copy(name, imports)) {
     load_module(name, (flags & LOAD_WITH_ALTERED_SEARCH_PATH) != 0);
@@ -240,13 +269,14 @@ HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE, DWORD flags) {
 HMODULE WINAPI LoadLibraryA(LPCSTR name) { return LoadLibraryExA(name, nullptr, 0); }
 
 // Only the detailed information of the process's default context: the
-// program itself is its root manifest, but on XP one beside it.
+// program itself is its root manifest, but one beside it where the system
+// prefers that. The file is named as it was first named, which need not be
+// the spelling the program was started by (a short name, a share).
 BOOL WINAPI QueryActCtxW(DWORD flags, HANDLE context, PVOID, ULONG information, PVOID buffer, SIZE_T size,
                          SIZE_T *written) {
   if (DWORD injected = enter("QueryActCtxW")) return fail(injected);
   if (flags || context || information != DETAILED_INFORMATION) return fail(ERROR_INVALID_PARAMETER);
-  const std::string path = machine().module_path + (manifest_beside() ? ".manifest" : "");
-  const std::u16string root = to_utf16(from_ansi(path, machine().code_page));
+  const std::u16string root = to_utf16(from_ansi(sim::root_manifest(), machine().code_page));
   auto *record = static_cast<ACTIVATION_CONTEXT_DETAILED_INFORMATION *>(buffer);
   if (written) *written = sizeof *record + (root.size() + 1) * 2;
   if (!buffer || size < sizeof *record + (root.size() + 1) * 2) return fail(ERROR_INSUFFICIENT_BUFFER);

@@ -122,6 +122,7 @@ void on_call(const std::string &function, std::function<void()> action) {
 }
 
 void set_platform(DWORD platform_id) { machine().platform = platform_id; }
+void set_service_pack(int pack) { machine().service_pack = pack; }
 void set_nt_version(DWORD major, DWORD minor) {
   machine().nt_major = major;
   machine().nt_minor = minor;

@@ -91,6 +91,9 @@ void release(const std::string &path);
 // set_short_name overrides: the short form GetShortPathNameA gives for the
 // path and what lies in it.
 void set_short_name(const std::string &long_path, const std::string &short_path);
+// A share ("\\\\SERVER\\KIT") that names a folder: paths through it are the
+// folder's files, as a program started from the network finds them.
+void set_share(const std::string &share, const std::string &folder);
 // The alias of the last part of an existing path ("" when it has none).
 std::string alias_of(const std::string &path);
 
@@ -188,6 +191,9 @@ std::vector<std::string> wininit_section(const std::string &section);
 void set_platform(DWORD platform_id);  // VER_PLATFORM_WIN32_NT or _WINDOWS
 // NT family only: 4.0, 5.0, 5.1 (the default), 6.x, 10.0.
 void set_nt_version(DWORD major, DWORD minor);
+// The service pack GetVersionExA tells, and the loader follows (0: none);
+// unless set, the version's last (6 on NT 4.0, 4 on 2000, 3 on XP).
+void set_service_pack(int pack);
 void fail_version_query();  // GetVersionExA fails
 void set_windows_directory(const std::string &path);
 // The ANSI code page (GetACP): IsDBCSLeadByte follows it, and LoadStringA,
@@ -251,16 +257,22 @@ int loaded_libraries();                                   // VERSION.DLL loads n
 // it), SetDllDirectoryA from 5.1 on, SetFileInformationByHandle from 6.0
 // on, SetDefaultDllDirectories from 6.2 on or as set (Vista and 7 with
 // KB2533623), and QueryActCtxW from 5.1 on (the process's default context:
-// the program itself is its root manifest, but on XP a
-// TRV60UPDATE.EXE.manifest beside it); NTDLL, on the NT family, for
-// NtSetInformationFile.
+// the program itself is its root manifest, but a TRV60UPDATE.EXE.manifest
+// beside it on XP, and from 6.0 on where the REG_DWORD PreferExternalManifest
+// of SOFTWARE\Microsoft\Windows\CurrentVersion\SideBySide is 1;
+// the file named as it was first named, not as the program was started);
+// NTDLL, on the NT family, for NtSetInformationFile.
 void set_default_dll_directories(bool exported);
 // USER32 loads lpk.dll (which imports usp10.dll) by name as it starts, on
 // NT from 5.0 on; the first MessageBoxA loads uxtheme.dll by name from 5.1
 // on, which imports USER32, msimg32.dll and from 6.0 on dwmapi.dll. A name
-// is found as Windows finds it: on XP first among the <file name="...">s of
-// a TRV60UPDATE.EXE.manifest beside the program, taken from beside it;
-// among the loaded modules; the known DLLs (USER32, and from 6.1 on lpk.dll
+// is found as Windows finds it: first among the <file name="...">s of a
+// TRV60UPDATE.EXE.manifest beside the program that the system prefers
+// (above), taken from beside it; among the loaded modules; on 2000, and on
+// XP before SP2 (set_service_pack), where a TRV60UPDATE.EXE.local file or
+// folder lies beside the program, for any library but a known DLL, a copy
+// in that folder or beside the program, whatever full path LoadLibraryExA
+// was given; the known DLLs (USER32, and from 6.1 on lpk.dll
 // and usp10.dll) and, for the imports of a library loaded with
 // LOAD_WITH_ALTERED_SEARCH_PATH, the system directory; the program's folder
 // (a file planted there is taken) unless SetDefaultDllDirectories(
@@ -274,6 +286,7 @@ void set_default_dll_directories(bool exported);
 const std::vector<std::string> &loaded_modules();  // their paths, in the order loaded
 void set_manifest(const std::string &text);        // the program's; else res/manifest's
 void import_user32();                              // as when USER32 was among the program's imports
+std::string root_manifest();                       // the path QueryActCtxW names
 
 // ---- Kernel objects ------------------------------------------------------
 // Mutex names, unlike paths, are case-sensitive. A mutex that refuses us

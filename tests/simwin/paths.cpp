@@ -135,14 +135,15 @@ std::string long_form(const std::string &path) {
   std::string wanted = canonical_as_given(path);
   const ShortName *best = nullptr;
   std::size_t best_size = 0;
-  for (const ShortName &name : machine().short_names) {
-    std::string short_form = canonical_as_given(name.short_path);
-    if (short_form.empty() || short_form.size() <= best_size) continue;
-    if (wanted == short_form || lies_in(wanted, short_form)) {
-      best = &name;
-      best_size = short_form.size();
+  for (const std::vector<ShortName> *names : {&machine().short_names, &machine().shares})
+    for (const ShortName &name : *names) {
+      std::string short_form = canonical_as_given(name.short_path);
+      if (short_form.empty() || short_form.size() <= best_size) continue;
+      if (wanted == short_form || lies_in(wanted, short_form)) {
+        best = &name;
+        best_size = short_form.size();
+      }
     }
-  }
   return best ? best->long_path + wanted.substr(best_size) : path;
 }
 }  // namespace
@@ -359,6 +360,10 @@ void set_short_name(const std::string &long_path, const std::string &short_path)
     }
   }
   machine().short_names.push_back(ShortName{long_path, short_path});
+}
+
+void set_share(const std::string &share, const std::string &folder) {
+  machine().shares.push_back(ShortName{folder, share});
 }
 
 }  // namespace sim

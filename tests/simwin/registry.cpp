@@ -39,6 +39,15 @@ bool key_path(HKEY key, std::string &path) {
 }
 
 }  // namespace
+
+bool dword_is(const std::string &key, const std::string &name, DWORD wanted) {
+  const Key *found = find_key(key);
+  if (!found) return false;
+  auto value = found->values.find(lower_ascii(name));
+  return value != found->values.end() && value->second.type == REG_DWORD &&
+         value->second.bytes == std::string(reinterpret_cast<const char *>(&wanted), 4);
+}
+
 }  // namespace detail
 
 using namespace detail;

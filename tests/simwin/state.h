@@ -109,6 +109,7 @@ struct Machine {
   std::vector<std::string> dirs;
   std::vector<HeldFile> holds;
   std::vector<ShortName> short_names;
+  std::vector<ShortName> shares;  // set_share: the folder, and the share's path that names it
   std::vector<Alias> aliases;  // in the order they were made
   std::vector<std::string> journal;
   std::vector<std::string> pending_deletions;
@@ -144,6 +145,7 @@ struct Machine {
   // System.
   DWORD platform = VER_PLATFORM_WIN32_NT;
   DWORD nt_major = 5, nt_minor = 1;
+  int service_pack = -1;  // set_service_pack; -1: the version's last
   bool version_query_fails = false;
   std::string windows_directory = "C:\\WINDOWS";
   UINT code_page = 1252;
@@ -205,6 +207,9 @@ uintptr_t new_handle();  // a value never handed out before
 
 // What the first message box loads by name (loader.cpp).
 void load_box_libraries();
+// Whether the registry value is a REG_DWORD of that number, as the system
+// itself reads it (registry.cpp).
+bool dword_is(const std::string &key, const std::string &name, DWORD wanted);
 
 // ---- Paths (paths.cpp) ------------------------------------------------------
 struct Parsed {
