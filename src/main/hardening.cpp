@@ -65,7 +65,8 @@ static const char *const BOX_LIBRARIES[] = {"dwmapi.dll", "msimg32.dll", "uxthem
 // every later load of a library that is not a known DLL looks in the
 // program's folder first, whatever full path LoadLibraryEx is given, so that
 // the preloads below would bring in what lies there. 1 when there is none.
-// It is asked on every Windows, since no genuine kit has one, and anything
+// It is asked on every Windows, since no genuine kit has one (an open for no
+// access, which no import needs beyond the program's own), and anything
 // but "not found" counts as one: the loader looks for the program's path as
 // it was started (GetModuleFileNameA's) plus ".Local", and takes a name it
 // may not read for one that exists. Nothing closes the window between this
@@ -80,7 +81,13 @@ static const char *const BOX_LIBRARIES[] = {"dwmapi.dll", "msimg32.dll", "uxthem
 static int no_redirection() {
   char local[MAX_PATH];
   if (!text_join(local, MAX_PATH, own_path(), ".local", "")) return 0;
-  if (GetFileAttributesA(local) != INVALID_FILE_ATTRIBUTES) return 0;
+  // Opened as a folder, which opens a file too.
+  HANDLE found = CreateFileA(local, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS, 0);
+  if (found != INVALID_HANDLE_VALUE) {
+    CloseHandle(found);
+    return 0;
+  }
   const DWORD error = GetLastError();
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }

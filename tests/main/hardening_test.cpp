@@ -49,10 +49,10 @@ TEST_F(HardeningTest, NoLibraryPlantedBesideTheUpdaterIsLoaded) {
       {5, 1, false, {UPDATER + ".manifest", "uxtheme.dll"}, nullptr, 0, 0},
       {6, 0, false, {UPDATER + ".manifest", "uxtheme.dll"}, nullptr, 0, 0, "QueryActCtxW"},
       {6, 2, false, {UPDATER + ".manifest", "uxtheme.dll"}, nullptr, 0, 0, "QueryActCtxW"},
-      {5, 0, false, {UPDATER + ".local", "lpk.dll"}, nullptr, 0, 0, "GetFileAttributesA"},
-      {5, 0, false, {UPDATER + ".local\\usp10.dll"}, nullptr, 0, 0, "GetFileAttributesA"},
-      {5, 1, false, {UPDATER + ".local", "msimg32.dll"}, nullptr, 0, 0, "GetFileAttributesA"},
-      {5, 1, false, {UPDATER + ".local\\uxtheme.dll"}, nullptr, 0, 0, "GetFileAttributesA"},
+      {5, 0, false, {UPDATER + ".local", "lpk.dll"}, nullptr, 0, 0, "CreateFileA"},
+      {5, 0, false, {UPDATER + ".local\\usp10.dll"}, nullptr, 0, 0, "CreateFileA"},
+      {5, 1, false, {UPDATER + ".local", "msimg32.dll"}, nullptr, 0, 0, "CreateFileA"},
+      {5, 1, false, {UPDATER + ".local\\uxtheme.dll"}, nullptr, 0, 0, "CreateFileA"},
   };
   for (const Row &row : rows)
     for (bool hardened : {true, false}) {
@@ -87,8 +87,8 @@ TEST_F(HardeningTest, NoRunWithoutUser32OrWhereACheckCannotLook) {
     const char *function;
     DWORD error;
     int runs;
-  } rows[] = {{"GetModuleFileNameA", ERROR_NOT_ENOUGH_MEMORY, 0},    {"GetFileAttributesA", ERROR_ACCESS_DENIED, 0},
-              {"GetFileAttributesA", ERROR_PATH_NOT_FOUND, 1},       {"QueryActCtxW", ERROR_NOT_ENOUGH_MEMORY, 1},
+  } rows[] = {{"GetModuleFileNameA", ERROR_NOT_ENOUGH_MEMORY, 0},    {"CreateFileA", ERROR_ACCESS_DENIED, 0},
+              {"CreateFileA", ERROR_PATH_NOT_FOUND, 1},       {"QueryActCtxW", ERROR_NOT_ENOUGH_MEMORY, 1},
               {"WideCharToMultiByte", ERROR_INSUFFICIENT_BUFFER, 0}, {"CreateFileA", ERROR_ACCESS_DENIED, 0},
               {"GetFileInformationByHandle", ERROR_NOT_READY, 0},    {"LoadLibraryExA", ERROR_MOD_NOT_FOUND, 0}};
   for (const auto &row : rows) {
