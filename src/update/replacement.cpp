@@ -241,8 +241,10 @@ DWORD repair_set_aside(const Folder *folder, int index) {
   if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) free_name(folder, aside);
   // A copy that cannot go back (a scanner holds it) while its library's
   // name is empty is the library itself, set aside: lost without the kit.
+  // A set-aside path too long to name is no copy at all.
   DWORD copy = file_open_failure(folder, aside), in_place = file_open_failure(folder, library);
-  return copy != ERROR_FILE_NOT_FOUND && copy != ERROR_PATH_NOT_FOUND && in_place == ERROR_FILE_NOT_FOUND ? error : 0;
+  int lies_aside = copy != ERROR_FILE_NOT_FOUND && copy != ERROR_PATH_NOT_FOUND && copy != ERROR_FILENAME_EXCED_RANGE;
+  return lies_aside && in_place == ERROR_FILE_NOT_FOUND ? error : 0;
 }
 
 void clear_working_file(const Folder *folder) { free_name(folder, FRESH_NAME); }
