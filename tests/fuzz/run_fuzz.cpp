@@ -511,7 +511,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::map<std::string, std::string> found_as;  // a library as the pass found it, when it made its copy
   for (size_t at = 0; at < sim::journal().size(); ++at) {
     const std::string &line = sim::journal()[at];
-    const bool failed = line.size() >= 7 && line.compare(line.size() - 7, 7, " failed") == 0;
+    const bool failed = ends_with(line, " failed");
     // The presence check refuses a path of MAX_PATH bytes or more before any
     // open; on NT a folder is opened by its name and a separator.
     const bool folder = !by_name && by_path.count(at);
@@ -566,10 +566,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // On 9x a library that lies aside under its set-aside name with none of
   // its name, whichever run set it aside, is lost without the kit: the kit
   // stays whole and no outcome says all is well. A copy that lay so before
-  // the run and could not come back is named, after the system's reason.
-  auto ends_with = [](const std::string &text, const std::string &end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-  };
+  // the run and could not come back is named, after the system's reason,
+  // and no other.
   const bool judged = !cut && !other_instance;
   bool lies_aside = false;
   for (int i = 0; judged && by_name && rare != 3 && i < 2; ++i) {
@@ -577,11 +575,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (int pair = 0; found[i] && pair < 2; ++pair) {
       const std::string library = reference_target_path(directories[i], LIBRARIES[pair]);
       const std::string &old = aside.at(library);
-      if (old.size() >= MAX_PATH || !sim::exists(old) || sim::exists(library)) continue;
-      lies_aside = true;
-      if (!existed.at(old) || existed.at(library)) continue;
-      lost = true;
-      for (const sim::Box &box : sim::boxes()) named |= ends_with(box.text, "  \n\n[ " + old + "  ]");
+      bool shown = false;
+      for (const sim::Box &box : sim::boxes()) shown |= ends_with(box.text, "  \n\n[ " + old + "  ]");
+      const bool lies = old.size() < MAX_PATH && sim::exists(old) && !sim::exists(library);
+      const bool lay = lies && existed.at(old) && !existed.at(library);
+      FUZZ_CHECK(lay || !shown);
+      lies_aside |= lies;
+      lost |= lay;
+      named |= shown;
     }
     FUZZ_CHECK(named || !lost);
   }
