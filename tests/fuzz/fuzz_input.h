@@ -103,6 +103,10 @@ class Exact {
   size_t size_;
 };
 
+inline bool ends_with(const std::string &text, const std::string &end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
 // The version order, as the user would work it out: fold A-Z only, compare
 // unsigned bytes, the shorter of two equal heads is the smaller.
 inline bool reference_newer(const std::string &payload, const std::string &installed) {

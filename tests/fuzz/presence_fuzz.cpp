@@ -14,10 +14,6 @@ static const std::string ELLIPSIS = "...";
 static const size_t ROOM = 1023;
 static const size_t FRAME = OPENING.size() + CLOSING.size();
 
-static bool ends_with(const std::string &text, const std::string &end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 // What the system says for the error in a language, as a caller with room
 // enough gets it.
 static std::string system_text(DWORD error, DWORD language) {

@@ -2,25 +2,27 @@
 // run returns 0, shows only the boxes the rules allow, and writes, copies
 // over or deletes nothing but the two libraries of each installation it
 // found (each only with its own, newer payload) and the working files
-// beside them, the executable, its two payloads and WinInit.ini. After the
+// beside them, the executable, its two payloads and WinInit.ini; on NT
+// only through handles, in folders opened before the first box. After the
 // restart that follows, even one after a power cut in the middle of the
-// run, no library is torn: each holds its old bytes or its payload's.
+// run, no library is torn: each holds its old bytes or its payload's; and
+// nothing of a kit run with /d is left but what must stay.
 //
-// Input, in order: platform, language settings, string tables, a rare event (1
-// another instance, 2 no mutex, 3 no platform version, 4 a lost race for
-// the mutex, 5 no heap, 6 another instance whose mutex refuses us, 7 a lost
-// race to such an instance, 8 no VERSION.DLL, 9 a VERSION.DLL without
-// VerQueryValueA), the kit's directory and executable name, the
-// executable's file, the two payloads' files; for each installation its
-// registry value and its two libraries' files; WinInit.ini; the
-// command-line tail; a small volume (0 none, 1 or 2 at an installation's
-// directory, 3 at the kit's) and its free bytes; the change to the disk
-// after which the power fails (0 never); the payload digests built in (0
-// none, as the plain build, 1 those of the payloads, 2 with one pair's
-// digest wrong). A file is: present flag, attributes, holder, version
-// resource (see read_file); then leftovers of a cut run beside the
-// libraries (a byte of flags, then each leftover's file), and whether a
-// newer kit runs again after a power cut.
+// Input, in order: platform (NT as 5.1, 4.0 or 10.0), language settings,
+// string tables, a rare event (1 another instance, 2 no mutex, 3 no
+// platform version, 4 a lost race for the mutex, 5 no heap, 6 another
+// instance whose mutex refuses us, 7 a lost race to such an instance, 8 no
+// VERSION.DLL, 9 a VERSION.DLL without VerQueryValueA), the kit's
+// directory and executable name, the executable's file, the two payloads'
+// files; for each installation its registry value and its two libraries'
+// files; WinInit.ini; the command-line tail; a small volume (0 none, 1 or
+// 2 at an installation's directory, 3 at the kit's) and its free bytes; the
+// change to the disk after which the power fails (0 never); the payload
+// digests built in (0 none, as the plain build, 1 those of the payloads, 2
+// with one pair's digest wrong). A file is: present flag, attributes,
+// holder, version resource (see read_file); then leftovers of a cut run
+// beside the libraries (a byte of flags, then each leftover's file), and
+// whether a newer kit runs again after a power cut.
 #include <cstdio>
 #include <map>
 #include <set>
@@ -52,6 +54,7 @@ static const char *const ASIDE_NAMES[2] = {"TRVOLD1.TMP", "TRVOLD2.TMP"};
 struct Files {
   std::vector<std::string> versions;  // by file number
   std::vector<bool> readable;
+  std::map<std::string, sim::Hold> holders;  // by another program
 
   void read_file(Input &in, const std::string &path) {
     if (!in.flag()) return;
@@ -59,14 +62,8 @@ struct Files {
                                        FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_HIDDEN,
                                        FILE_ATTRIBUTE_SYSTEM,   FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN};
     sim::put_file(path, "MZ #" + std::to_string(versions.size()), ATTRIBUTES[in.pick(6)]);
-    switch (in.pick(4)) {
-      case 2:
-        sim::hold(path, sim::Hold::module);
-        break;
-      case 3:
-        sim::hold(path, sim::Hold::exclusive);
-        break;
-    }
+    const unsigned holder = in.pick(4);
+    if (holder >= 2) sim::hold(path, holders[path] = holder == 2 ? sim::Hold::module : sim::Hold::exclusive);
     static const char *const KNOWN[] = {"1.0", "2.0", "1.01.002", "1.01.010", "9.0", "10.0", "2.0a", "1.00.A", ""};
     // 0 no resource, 1 no translation, 2 a FileVersion, 3 none under the
     // translation, 4 one without terminator, 5 one whose length leaves the
@@ -169,8 +166,12 @@ static DWORD registry_type(Input &in) {
 
 // The language settings: UI language, regional settings, code page.
 using Languages = std::tuple<WORD, WORD, UINT>;
-static void set_languages(DWORD platform, const Languages &languages, bool tables) {
+static const DWORD PLATFORMS[] = {VER_PLATFORM_WIN32_NT, VER_PLATFORM_WIN32_WINDOWS, VER_PLATFORM_WIN32s};
+static const DWORD NT_VERSIONS[][2] = {{5, 1}, {4, 0}, {10, 0}};
+static void set_languages(unsigned system, const Languages &languages, bool tables) {
+  const DWORD platform = PLATFORMS[system % 3];
   sim::set_platform(platform);
+  sim::set_nt_version(NT_VERSIONS[system / 3][0], NT_VERSIONS[system / 3][1]);
   sim::set_ui_language(std::get<0>(languages));
   sim::set_regional_language(std::get<1>(languages));
   // A 9x system speaks its own language in its own code page.
@@ -183,12 +184,12 @@ static void set_languages(DWORD platform, const Languages &languages, bool table
 struct Catalogue {
   std::string text[8];
 };
-static Catalogue catalogue(DWORD platform, const Languages &languages, bool tables) {
-  static std::map<std::tuple<DWORD, Languages, bool>, Catalogue> known;
-  auto found = known.find(std::make_tuple(platform, languages, tables));
+static Catalogue catalogue(unsigned system, const Languages &languages, bool tables) {
+  static std::map<std::tuple<unsigned, Languages, bool>, Catalogue> known;
+  auto found = known.find(std::make_tuple(system, languages, tables));
   if (found != known.end()) return found->second;
   sim::reset();
-  set_languages(platform, languages, tables);
+  set_languages(system, languages, tables);
   Catalogue texts;
   for (UINT id : {MSG_NOT_FOUND, MSG_NO_VERSION_INFO, MSG_NEWER_EXISTS, MSG_FILES_IN_USE, MSG_UPDATED, MSG_NO_NEED}) {
     show_catalogue_message(FUZZ_INSTANCE, id);
@@ -197,7 +198,7 @@ static Catalogue catalogue(DWORD platform, const Languages &languages, bool tabl
     // it lacks.
     FUZZ_CHECK(texts.text[id].find('?') == std::string::npos);
   }
-  return known[std::make_tuple(platform, languages, tables)] = texts;
+  return known[std::make_tuple(system, languages, tables)] = texts;
 }
 
 // A path as Windows might compare it, near enough to tell when two could
@@ -212,6 +213,22 @@ static std::string loosely(std::string path) {
 
 static bool starts_with(const std::string &text, const char *head) {
   return text.compare(0, std::strlen(head), head) == 0;
+}
+
+// A path that names its file at the restart: whole (from a drive's root or
+// a server), shorter than MAX_PATH, of characters a file name may hold, no
+// part of it ending in a blank or a dot, which Windows would cut.
+static bool nameable(const std::string &path) {
+  if (!(path.size() > 2 && path[1] == ':' && (path[2] == '\\' || path[2] == '/')) && !starts_with(path, "\\\\"))
+    return false;
+  const std::vector<bool> starts = character_starts(path);
+  for (size_t at = 0; at < path.size(); ++at) {
+    const char c = path[at], next = at + 1 < path.size() ? path[at + 1] : '\\';
+    if (starts[at] && (static_cast<unsigned char>(c) < ' ' || std::strchr("<>\"|?*", c) || (c == ':' && at != 1) ||
+                       ((c == ' ' || c == '.') && (next == '\\' || next == '/'))))
+      return false;
+  }
+  return path.size() < MAX_PATH;
 }
 
 // The journal lines that may appear: each as it succeeded and as it failed.
@@ -264,16 +281,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   static const int user_functions = take_user_functions();
   (void)user_functions;
   Input in(data, size);
-  static const DWORD PLATFORMS[] = {VER_PLATFORM_WIN32_NT, VER_PLATFORM_WIN32_WINDOWS, VER_PLATFORM_WIN32s};
-  const DWORD platform = PLATFORMS[in.pick(3)];
+  // Nine choices, so that a byte picks the family it picked among three.
+  const unsigned system = in.pick(9);
+  const DWORD platform = PLATFORMS[system % 3];
   static const Languages LANGUAGES[] = {{1033, 1033, 1252}, {1041, 1041, 932},  {1033, 1041, 932},
                                         {1031, 1031, 1252}, {1041, 1033, 1252}, {1033, 1041, 1252}};
   const Languages languages = LANGUAGES[in.pick(6)];
   const bool tables = in.pick(8) != 0;
-  const Catalogue texts = catalogue(platform, languages, tables);
+  const Catalogue texts = catalogue(system, languages, tables);
 
   sim::reset();
-  set_languages(platform, languages, tables);
+  set_languages(system, languages, tables);
   const unsigned rare = in.byte();
   // Another instance runs already (1, 6), or starts between our open and
   // create (4, 7); its mutex may refuse us (6, 7).
@@ -287,7 +305,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (rare == 9) sim::remove_version_export("VerQueryValueA");
 
   const std::string kit = kit_directory(in);
-  const std::string module = kit + (in.pick(4) ? UPDATER : in.c_text(40));
+  std::string module = kit + (in.pick(4) ? UPDATER : in.c_text(40));
+  if (reference_split(module).directory_end == module.size()) module += UPDATER;  // a module's path ends in its name
   sim::set_module_path(module);
   Files files;
   files.read_file(in, module);
@@ -367,14 +386,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // libraries of the installations found.
   const std::string own = !module.empty() && module.size() < MAX_PATH ? module : UPDATER;
   const std::string beside = own.substr(0, reference_split(own).directory_end);
-  const bool removal = reference_holds_switch(tail);
+  // Where the family is known the switch removes the kit, but for a
+  // release's payload without its digest, which stays.
+  const bool removal = reference_holds_switch(tail) && rare != 3;
   Allowed allowed;
   std::vector<std::string> removable = {own};
   for (const std::string &payload : PAYLOADS) removable.push_back(beside + payload);
-  std::vector<std::string> watched = {removable[1], removable[2]};
+  std::vector<std::string> watched = removable;
+  bool without_digest[3] = {false};
+  for (int pair = 0; pair < 2; ++pair)
+    without_digest[1 + pair] = binding && digest_of(sim::bytes_of(removable[1 + pair])) != digests[pair];
+  // The NT family reaches every file through a handle (on its folder) and
+  // changes and deletes through handles; the 9x ways go by the joined
+  // paths, as where the family is not known.
+  const bool by_name = platform != VER_PLATFORM_WIN32_NT || rare == 3;
+  const std::string through = by_name ? " " : "-through ";
+  auto attributes_line = [&](const std::string &path, DWORD attributes) {
+    char text[16];
+    std::snprintf(text, sizeof text, " 0x%02X", attributes);
+    return "attributes" + through + path + text;
+  };
   // WinInit.ini names them by their short forms, as they are now.
   std::vector<std::string> short_forms;
-  for (const std::string &path : removable) {
+  for (int k = 0; k < 3; ++k) {
+    const std::string &path = removable[k];
+    if (without_digest[k]) continue;
     char buffer[MAX_PATH] = "";
     const DWORD length = path.size() < MAX_PATH ? GetShortPathNameA(path.c_str(), buffer, MAX_PATH) : 0;
     if (length > 0 && length < MAX_PATH) short_forms.push_back(buffer);
@@ -385,40 +421,53 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   for (int i = 0; i < 2; ++i) {
     if (!found[i]) continue;
     const std::string fresh = reference_target_path(directories[i], NEW_NAME);
-    allowed.add("delete " + fresh);
+    allowed.add("delete" + through + fresh);
     allowed.add("create " + fresh);
     allowed.add("write " + fresh);
+    allowed.add("time " + fresh);
     for (int pair = 0; pair < 2; ++pair) {
       const std::string library = reference_target_path(directories[i], LIBRARIES[pair]);
       // A copy set aside is the updater's on 9x alone, and where the
       // family is not known the 9x exchange is taken.
       const std::string old = reference_target_path(directories[i], ASIDE_NAMES[pair]);
-      const bool exchange = platform != VER_PLATFORM_WIN32_NT || rare == 3;
-      if (exchange) allowed.add("delete " + old);
       watched.push_back(library);
       watched.push_back(old);
       aside[library] = old;
       pair_of[library] = pair;
       fresh_of[library] = fresh;
-      allowed.add("attributes " + library + " 0x80");
-      // A library that keeps its old bytes gets its attributes back.
-      char attributes[16];
-      std::snprintf(attributes, sizeof attributes, " 0x%02X", sim::attributes_of(library));
-      allowed.add("attributes " + library + attributes);
+      // A library that keeps its old bytes gets its attributes back: on 9x
+      // those of its copy set aside, when the repair brought it back.
+      allowed.add(attributes_line(library, FILE_ATTRIBUTE_NORMAL));
+      allowed.add(attributes_line(library, sim::attributes_of(library)));
       allowed.add("move " + fresh + " > " + library);
-      if (!exchange) continue;
+      if (!by_name) continue;
+      allowed.add(attributes_line(library, sim::attributes_of(old)));
+      allowed.add("delete " + old);
       allowed.add("move " + library + " > " + old);
       allowed.add("move " + old + " > " + library);
     }
   }
-  if (removal) {
-    for (const std::string &path : removable) {
-      allowed.add("attributes " + path + " 0x80");
+  // The 9x family deletes by name, or schedules in WinInit.ini; NT deletes
+  // a payload through its hold, and schedules what cannot go now after
+  // clearing its read-only attribute through the handle.
+  for (int k = 0; removal && k < 3; ++k) {
+    const std::string &path = removable[k];
+    const DWORD attributes = sim::attributes_of(path);
+    if (without_digest[k]) continue;
+    if (by_name) {
+      allowed.add(attributes_line(path, FILE_ATTRIBUTE_NORMAL));
       allowed.add("delete " + path);
-      allowed.add("move-at-restart " + path);
+      continue;
     }
-    allowed.add("write-section " + wininit + " [Rename]");
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+      allowed.add(attributes_line(
+          path, attributes == FILE_ATTRIBUTE_READONLY ? FILE_ATTRIBUTE_NORMAL : attributes & ~FILE_ATTRIBUTE_READONLY));
+    allowed.add("move-at-restart " + path);
+    if (k == 0) continue;
+    allowed.add(attributes_line(path, FILE_ATTRIBUTE_NORMAL));
+    allowed.add("delete-through " + path);
   }
+  if (removal && by_name) allowed.add("write-section " + wininit + " [Rename]");
 
   std::map<std::string, std::string> before_run;
   std::map<std::string, bool> existed;
@@ -430,11 +479,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // and rename, by the journal line that call writes.
   std::map<size_t, std::map<std::string, std::string>> before_call;
   for (const auto &working : fresh_of) watched.push_back(working.second);
-  for (const char *function : {"CreateFileA", "MoveFileA", "MoveFileExA"})
+  for (const char *function : {"CreateFileA", "MoveFileA", "MoveFileExA", "NtCreateFile", "NtSetInformationFile"})
     sim::on_call(function, [&] {
       std::map<std::string, std::string> &bytes = before_call[sim::journal().size()];
       for (const std::string &path : watched) bytes[path] = sim::bytes_of(path);
     });
+  // On NT only the kit's folder and each installation's are opened by path,
+  // before the first box; every file in them is reached through those.
+  std::set<std::string> folders = {beside.empty() ? "." : beside};
+  for (int i = 0; i < 2; ++i)
+    if (found[i]) folders.insert(reference_target_path(directories[i], ""));
+  std::set<size_t> by_path;
+  size_t first_box = SIZE_MAX;
+  sim::on_call("CreateFileA", [&] { by_path.insert(sim::journal().size()); });
+  sim::on_call("MessageBoxA", [&] { first_box = std::min(first_box, sim::journal().size()); });
   sim::clear_journal();
 
   Exact tail_buffer = Exact::of(tail);
@@ -449,29 +507,39 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   } else if (!cut) {
     check_boxes(texts, found);
   }
-  std::string library;  // the one the pass looks at: the last opened
+  std::string library;                          // the one the pass looks at: the last opened
+  std::map<std::string, std::string> found_as;  // a library as the pass found it, when it made its copy
   for (size_t at = 0; at < sim::journal().size(); ++at) {
     const std::string &line = sim::journal()[at];
-    const bool failed = line.size() >= 7 && line.compare(line.size() - 7, 7, " failed") == 0;
-    // The presence check refuses a path of MAX_PATH bytes or more before any open.
-    if (starts_with(line, "open ")) FUZZ_CHECK(line.size() - (failed ? 7 : 0) < 5 + MAX_PATH);
+    const bool failed = ends_with(line, " failed");
+    // The presence check refuses a path of MAX_PATH bytes or more before any
+    // open; on NT a folder is opened by its name and a separator.
+    const bool folder = !by_name && by_path.count(at);
+    if (starts_with(line, "open ")) FUZZ_CHECK(line.size() - (failed ? 7 : 0) < 5 + MAX_PATH + folder);
     if (starts_with(line, "open ") && pair_of.count(line.substr(5))) library = line.substr(5);
-    if (!starts_with(line, "create ") && !starts_with(line, "write ") && !starts_with(line, "delete ") &&
-        !starts_with(line, "attributes ") && !starts_with(line, "move") && !starts_with(line, "write-section "))
+    if (folder)
+      FUZZ_CHECK(at < first_box && starts_with(line, "open ") &&
+                 folders.count(line.substr(5, line.size() - 5 - (failed ? 7 : 0))));
+    if (!starts_with(line, "create ") && !starts_with(line, "write ") && !starts_with(line, "time ") &&
+        !starts_with(line, "delete") && !starts_with(line, "attributes") && !starts_with(line, "move") &&
+        !starts_with(line, "write-section "))
       continue;
     if (!allowed.lines.count(line)) fuzz_fail(line.c_str(), __FILE__, __LINE__);
     const bool made = starts_with(line, "create ");
     const bool installed = !library.empty() && line == "move " + fresh_of[library] + " > " + library;
     if (!made && !installed) continue;
     // A payload is copied only to replace its own library, and only when
-    // it is newer; what takes the library's name is its own payload's bytes,
-    // and with digests only those that match.
+    // it is newer than the library as the pass found it (on 9x perhaps
+    // brought back by the repair); what takes the library's name is its own
+    // payload's bytes, and with digests only those that match.
     const std::map<std::string, std::string> &bytes = before_call.at(at);
     const int pair = pair_of.at(library);
     const std::string payload = before_run.at(removable[1 + pair]);
+    if (made) found_as[library] = bytes.at(library);
+    FUZZ_CHECK(found_as.count(library));
     std::string payload_version, library_version;
     FUZZ_CHECK(files.version_of(payload, payload_version));
-    FUZZ_CHECK(files.version_of(made ? bytes.at(library) : before_run.at(library), library_version));
+    FUZZ_CHECK(files.version_of(found_as[library], library_version));
     FUZZ_CHECK(reference_newer(payload_version, library_version));
     if (installed) FUZZ_CHECK(bytes.at(fresh_of[library]) == payload);
     if (installed && binding) FUZZ_CHECK(digest_of(payload) == digests[pair]);
@@ -480,7 +548,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // Earlier lines of the Rename section stay, in order; only the
   // updater's own files are added after them.
   if (sim::wininit_text() != wininit_before) {
-    FUZZ_CHECK(removal && platform != VER_PLATFORM_WIN32_NT);
+    FUZZ_CHECK(removal && by_name);
     const std::vector<std::string> after = sim::wininit_section("Rename");
     size_t kept = 0;
     for (const std::string &line : rename_before) {
@@ -495,12 +563,54 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
   }
 
+  // On 9x a library that lies aside under its set-aside name with none of
+  // its name, whichever run set it aside, is lost without the kit: the kit
+  // stays whole and no outcome says all is well. A copy that lay so before
+  // the run and could not come back is named, after the system's reason,
+  // and no other.
+  const bool judged = !cut && !other_instance;
+  bool lies_aside = false;
+  for (int i = 0; judged && by_name && rare != 3 && i < 2; ++i) {
+    bool lost = false, named = false;
+    for (int pair = 0; found[i] && pair < 2; ++pair) {
+      const std::string library = reference_target_path(directories[i], LIBRARIES[pair]);
+      const std::string &old = aside.at(library);
+      bool shown = false;
+      for (const sim::Box &box : sim::boxes()) shown |= ends_with(box.text, "  \n\n[ " + old + "  ]");
+      const bool lies = old.size() < MAX_PATH && sim::exists(old) && !sim::exists(library);
+      const bool lay = lies && existed.at(old) && !existed.at(library);
+      FUZZ_CHECK(lay || !shown);
+      lies_aside |= lies;
+      lost |= lay;
+      named |= shown;
+    }
+    FUZZ_CHECK(named || !lost);
+  }
+  // A file of the kit that bears the name of a file the pass works on is
+  // judged as that.
+  auto passes_file = [&](const std::string &path) {
+    for (const auto &entry : aside)
+      for (const std::string &name : {entry.first, entry.second, fresh_of.at(entry.first)})
+        if (loosely(name) == loosely(path)) return true;
+    return false;
+  };
+  if (lies_aside) {
+    FUZZ_CHECK(sim::wininit_text() == wininit_before);
+    for (const std::string &path : removable)
+      FUZZ_CHECK(passes_file(path) ||
+                 (sim::exists(path) == existed.at(path) && sim::bytes_of(path) == before_run.at(path)));
+    for (UINT outcome : {MSG_UPDATED, MSG_NEWER_EXISTS, MSG_NO_NEED})
+      FUZZ_CHECK(sim::boxes().empty() || sim::boxes().back().text != texts.text[outcome]);
+  }
+
   // Never torn, never lost, never made up: after the restart each library
   // holds its old bytes, its own copy set aside or its own payload's, whole;
   // on 9x, cut between its two renames, its old bytes wait under its own
   // name set aside. A library that had neither its name nor a copy set
   // aside does not appear. After a power cut a newer kit runs again, and
   // the same holds, the newer payload's bytes allowed too.
+  const std::vector<std::string> &journal = sim::journal();
+  const bool no_room = std::count(journal.begin(), journal.end(), "write-section " + wininit + " [Rename] failed");
   sim::restart();
   const bool again = cut && in.flag();
   std::string newer[2];
@@ -514,6 +624,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     check_machine_clean();
     sim::restart();
   }
+  // After /d and the restart nothing of the kit is left, read-only or not,
+  // but a release's payload without its digest, a payload that another
+  // program held so that the run could not (on 9x a plain build deletes it
+  // by name all the same), a file whose path does not name it at the
+  // restart, and on 9x one that WinInit.ini had no room to name.
+  for (int k = 0; k < 3; ++k) {
+    const std::string &path = removable[k];
+    if (without_digest[k] && existed.at(path) && loosely(path) != loosely(own)) FUZZ_CHECK(sim::exists(path));
+    const auto holder = files.holders.find(path);
+    const bool unheld = k > 0 && holder != files.holders.end() && (by_name || holder->second == sim::Hold::exclusive);
+    if (removal && judged && !lies_aside && existed.at(path) && !without_digest[k] &&
+        !(unheld && (binding || !by_name)) && nameable(path) && !no_room && !passes_file(path) &&
+        (k > 0 || own == module))
+      FUZZ_CHECK(!sim::exists(path));
+  }
   for (int i = 0; i < 2; ++i) {
     if (!found[i]) continue;
     for (int pair = 0; pair < 2; ++pair) {
@@ -524,15 +649,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       if (removed) continue;
       const std::string &old = before_run.at(library);
       const std::string &set_aside = before_run.at(aside.at(library));
-      const bool nine_x = platform != VER_PLATFORM_WIN32_NT || rare == 3;
-      const bool had = existed.at(library) || (nine_x && existed.at(aside.at(library)));
+      const bool had = existed.at(library) || (by_name && existed.at(aside.at(library)));
       if (sim::exists(library)) {
         const std::string bytes = sim::bytes_of(library);
         FUZZ_CHECK(had);
-        FUZZ_CHECK(bytes == old || (nine_x && bytes == set_aside) || bytes == before_run.at(removable[1 + pair]) ||
+        FUZZ_CHECK(bytes == old || (by_name && bytes == set_aside) || bytes == before_run.at(removable[1 + pair]) ||
                    (again && bytes == newer[pair]));
       } else if (existed.at(library)) {
-        FUZZ_CHECK(cut && nine_x && sim::bytes_of(aside.at(library)) == old);
+        FUZZ_CHECK(cut && by_name && sim::bytes_of(aside.at(library)) == old);
       }
     }
   }
