@@ -60,12 +60,18 @@ int path_in(const Folder *folder, LPCSTR name, LPSTR path, int capacity) {
   return text_join(path, capacity, folder->path, name, "");
 }
 
+// The joined path, for the 9x family's calls; where it does not fit, the
+// call fails as a path too long, as the system's own would, so that no
+// older error is taken for its reason.
+static int joined(const Folder *folder, LPCSTR name, LPSTR path) {
+  if (path_in(folder, name, path, MAX_PATH)) return 1;
+  SetLastError(ERROR_FILENAME_EXCED_RANGE);
+  return 0;
+}
+
 HANDLE open_in(const Folder *folder, LPCSTR name, DWORD access, DWORD share, DWORD disposition) {
   char path[MAX_PATH];
-  if (!path_in(folder, name, path, MAX_PATH)) {
-    SetLastError(ERROR_FILENAME_EXCED_RANGE);
-    return INVALID_HANDLE_VALUE;
-  }
+  if (!joined(folder, name, path)) return INVALID_HANDLE_VALUE;
   if (!folder->nt) return CreateFileA(path, access, share, 0, disposition, FILE_ATTRIBUTE_NORMAL, 0);
   if (folder->failure) {
     SetLastError(folder->failure);
@@ -75,14 +81,15 @@ HANDLE open_in(const Folder *folder, LPCSTR name, DWORD access, DWORD share, DWO
 }
 
 HANDLE open_attributes(const Folder *folder, LPCSTR name) {
-  HANDLE file = open_in(folder, name, FILE_WRITE_ATTRIBUTES, SHARE_ALL, OPEN_EXISTING);
-  return file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED ? file
-                                                                              : open_in(folder, name, 0, SHARE_ALL, OPEN_EXISTING);
+  HANDLE file = folder->nt ? open_in(folder, name, FILE_WRITE_ATTRIBUTES, SHARE_ALL, OPEN_EXISTING) : INVALID_HANDLE_VALUE;
+  return file != INVALID_HANDLE_VALUE || (folder->nt && GetLastError() != ERROR_ACCESS_DENIED)
+             ? file
+             : open_in(folder, name, 0, SHARE_ALL, OPEN_EXISTING);
 }
 
 int free_name(const Folder *folder, LPCSTR name) {
   char path[MAX_PATH];
-  if (!folder->nt) return path_in(folder, name, path, MAX_PATH) && (DeleteFileA(path) || GetLastError() == ERROR_FILE_NOT_FOUND);
+  if (!folder->nt) return joined(folder, name, path) && (DeleteFileA(path) || GetLastError() == ERROR_FILE_NOT_FOUND);
   HANDLE file = open_in(folder, name, DELETE, SHARE_ALL, OPEN_EXISTING);
   if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
   int freed = delete_through(file);
@@ -93,13 +100,12 @@ int free_name(const Folder *folder, LPCSTR name) {
 int move_in(const Folder *folder, LPCSTR from, LPCSTR to) {
   char from_path[MAX_PATH];
   char to_path[MAX_PATH];
-  return path_in(folder, from, from_path, MAX_PATH) && path_in(folder, to, to_path, MAX_PATH) &&
-         MoveFileA(from_path, to_path);
+  return joined(folder, from, from_path) && joined(folder, to, to_path) && MoveFileA(from_path, to_path);
 }
 
 int set_attributes_in(const Folder *folder, LPCSTR name, DWORD attributes) {
   char path[MAX_PATH];
-  return path_in(folder, name, path, MAX_PATH) && SetFileAttributesA(path, attributes);
+  return joined(folder, name, path) && SetFileAttributesA(path, attributes);
 }
 
 int file_facts(HANDLE file, DWORD *attributes, DWORD *links) {

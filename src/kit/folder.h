@@ -43,10 +43,11 @@ int path_in(const Folder *folder, LPCSTR name, LPSTR path, int capacity);
 // any path is. On NT a name that is a link is opened as itself.
 HANDLE open_in(const Folder *folder, LPCSTR name, DWORD access, DWORD share, DWORD disposition);
 
-// The file for its attributes alone (NT family): with FILE_WRITE_ATTRIBUTES,
-// which a running image and a read-only file allow on Windows, or where that
-// is refused with no access at all, as far as the system then lets the
-// attributes be changed. Wine, run as a user, asks for Unix write access to
+// The file for its attributes alone: on the NT family with
+// FILE_WRITE_ATTRIBUTES, which a running image and a read-only file allow on
+// Windows, or where that is refused with no access at all, as far as the
+// system then lets the attributes be changed; on 9x, which changes them by
+// name, with no access. Wine, run as a user, asks for Unix write access to
 // write attributes, which a read-only file denies, and lets a handle of no
 // access change them.
 HANDLE open_attributes(const Folder *folder, LPCSTR name);

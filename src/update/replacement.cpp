@@ -33,8 +33,6 @@ enum { COPY_CHUNK = 65536 };
 // static costs the file nothing.
 static BYTE g_chunk[COPY_CHUNK];
 
-static const DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
 // The payload's bytes from its start, hashed on the way when a digest is
 // given, into the working file when one is given. The hold serves every
 // installation and the clean-up, so each read begins by going back to the
@@ -146,7 +144,7 @@ struct Library {
 };
 
 static int find_library(const Folder *folder, LPCSTR name, Library *library) {
-  library->file = folder->nt ? open_attributes(folder, name) : open_in(folder, name, 0, SHARE_ALL, OPEN_EXISTING);
+  library->file = open_attributes(folder, name);
   if (library->file == INVALID_HANDLE_VALUE) return 0;
   if (file_facts(library->file, &library->attributes, &library->links) &&
       !(library->attributes & FILE_ATTRIBUTE_REPARSE_POINT))
