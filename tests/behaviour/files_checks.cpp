@@ -2,6 +2,7 @@
 #include <string.h>
 
 #include "check.h"
+#include "kit/folder.h"
 
 static HANDLE open_for(const char *path, DWORD access, DWORD share) {
   return CreateFileA(path, access, share, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
@@ -432,4 +433,46 @@ CHECK(delayed_deletion_is_recorded_and_not_done) {
     ok(found, "NT records the path, last of %d: %s\n", count, recorded);
   }
   ok(file_attributes(library) != INVALID_FILE_ATTRIBUTES, "the file is still there\n");
+}
+
+// ---- A folder's handle (NT family) ---------------------------------------------
+// Files reached through the updater's door to a folder (src/kit/folder.h),
+// once the folder was renamed away and its name given to another: opens and
+// creations stay where the handle was opened. A rename that replaces a file
+// fails while the file is open (MS-FSCC, FileRenameInformation), whatever
+// its sharing.
+CHECK(files_stay_in_the_folder_first_opened) {
+  if (nine_x_family()) return;  // Windows 9x reaches them by their paths
+  make_folder(scratch("kit"));
+  make_text_file(scratch("kit\\a.dll"), "ours", FILE_ATTRIBUTE_ARCHIVE);
+  make_text_file(scratch("kit\\b.tmp"), "b", FILE_ATTRIBUTE_ARCHIVE);
+  Folder folder;
+  open_folder(&folder, scratch("kit\\"));
+  HANDLE target = open_in(&folder, "a.dll", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING);
+  HANDLE other = open_in(&folder, "b.tmp", DELETE, FILE_SHARE_READ, OPEN_EXISTING);
+  ok(!rename_into(other, &folder, "a.dll") && GetLastError() == ERROR_ACCESS_DENIED, "renamed over an open file\n");
+  CloseHandle(other);
+  CloseHandle(target);
+  ok(MoveFileA(scratch("kit"), scratch("away")), "folder renamed: error %u\n", GetLastError());
+  make_folder(scratch("kit"));
+  make_text_file(scratch("kit\\a.dll"), "theirs", FILE_ATTRIBUTE_ARCHIVE);
+  target = open_in(&folder, "a.dll", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+  char read[8];
+  DWORD got = 0;
+  ok(ReadFile(target, read, sizeof read, &got, NULL) && got == 4 && !memcmp(read, "ours", 4), "opened elsewhere\n");
+  CloseHandle(target);
+  HANDLE made = open_in(&folder, "new.tmp", GENERIC_WRITE | DELETE, 0, CREATE_NEW);
+  ok(WriteFile(made, "new", 3, &got, NULL) && file_attributes(scratch("away\\new.tmp")) != INVALID_FILE_ATTRIBUTES,
+     "made elsewhere\n");
+  // Wine renames and deletes by the path the file was opened by, which the
+  // folder's rename made stale: both land in the folder now of that name.
+  int renamed = rename_into(made, &folder, "a.dll");
+  CloseHandle(made);
+  int elsewhere = renamed && has_bytes(scratch("away\\a.dll"), "new") && has_bytes(scratch("kit\\a.dll"), "theirs");
+  ok(elsewhere || broken(!elsewhere), "renamed elsewhere: %d\n", renamed);
+  if (elsewhere)
+    ok(free_name(&folder, "a.dll") && file_attributes(scratch("away\\a.dll")) == INVALID_FILE_ATTRIBUTES &&
+           has_bytes(scratch("kit\\a.dll"), "theirs"),
+       "deleted elsewhere\n");
+  close_folder(&folder);
 }
